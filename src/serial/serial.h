@@ -1,0 +1,53 @@
+// Portable serial port access used by every part of portvet.
+//
+// One port is open at a time; its state lives in a serial_port record that
+// the caller owns (a local variable), so nothing here allocates or keeps
+// globals. Every call blocks until it completes or its timeout runs out.
+//
+// Timeouts follow the Windows model with all five COMMTIMEOUTS fields equal
+// to t milliseconds: a read of n bytes returns success with the count it got
+// when n bytes have come, when more than t ms pass between two bytes, or when
+// t*n + t ms have passed; a write of n bytes may take up to t*n + t ms.
+#ifndef PORTVET_SERIAL_H
+#define PORTVET_SERIAL_H
+
+#include <stdint.h>
+
+#ifdef _WIN32
+struct serial_port {
+  void *handle;  // HANDLE; INVALID_HANDLE_VALUE while closed
+};
+#else
+struct serial_port {
+  int fd;               // -1 while closed
+  uint32_t timeout_ms;  // t of the model above
+};
+#endif
+
+// Opens "COM1".."COM4" (on POSIX see serial_posix.cpp for the mapping).
+// Returns 1 on success, 0 when the port cannot be opened.
+int serial_open(serial_port *port, const char *name);
+
+// Frees the port. Safe on a port that failed to open.
+void serial_close(serial_port *port);
+
+// Line setup: the given baud rate, 8 data bits, no parity, one stop bit, and
+// all timeouts equal to timeout_ms. A setting the port refuses is ignored and
+// the port is used with what it has.
+void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud);
+
+// Reads up to n bytes. Returns 1 with *got set to the count that came (below
+// n when the timeout ran out), or 0 on a port failure (including a hang-up).
+int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
+                uint32_t *got);
+
+// Writes n bytes. Returns 1 with *put set to the count written, or 0 on a
+// port failure.
+int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
+                 uint32_t *put);
+
+// Input drain: reads and discards one byte at a time, stopping after the
+// first read that fails or brings nothing, and after 100 reads at most.
+void serial_drain(serial_port *port);
+
+#endif

@@ -1,0 +1,31 @@
+#include "serial_deadline.h"
+
+#include <limits.h>
+#include <time.h>
+
+static const uint64_t NS_PER_MS = 1000000;
+
+uint64_t serial_now_ns(void) {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (uint64_t)ts.tv_sec * 1000000000u + (uint64_t)ts.tv_nsec;
+}
+
+uint64_t serial_deadline_after(uint64_t start_ns, uint64_t ms) {
+  if (ms > (UINT64_MAX - start_ns) / NS_PER_MS) {
+    return UINT64_MAX;
+  }
+  return start_ns + ms * NS_PER_MS;
+}
+
+uint64_t serial_total_timeout_ms(uint32_t t, uint32_t n) {
+  return (uint64_t)t * ((uint64_t)n + 1);
+}
+
+int serial_poll_timeout(uint64_t deadline_ns, uint64_t now_ns) {
+  if (now_ns >= deadline_ns) {
+    return 0;
+  }
+  uint64_t ms = (deadline_ns - now_ns + NS_PER_MS - 1) / NS_PER_MS;
+  return ms > (uint64_t)INT_MAX ? INT_MAX : (int)ms;
+}

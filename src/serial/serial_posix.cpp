@@ -1,0 +1,212 @@
+// POSIX backend: termios for the line, poll() against a monotonic clock for
+// the Windows timeout model (VTIME counts in 100 ms steps and cannot do it).
+//
+// Port names: "COMn" opens the path in the environment variable PORTVET_COMn
+// when it is set and not empty, else /dev/ttyS<n-1>.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "serial.h"
+#include "serial_custom_baud.h"
+#include "serial_deadline.h"
+
+static int serial_path(const char *name, char *path, size_t size) {
+  char var[32];
+  snprintf(var, sizeof var, "PORTVET_%s", name);
+  const char *env = getenv(var);
+  if (env != NULL && env[0] != '\0') {
+    return (size_t)snprintf(path, size, "%s", env) < size;
+  }
+  if (strncmp(name, "COM", 3) == 0 && name[3] >= '1' && name[3] <= '9' &&
+      name[4] == '\0') {
+    snprintf(path, size, "/dev/ttyS%d", name[3] - '1');
+    return 1;
+  }
+  return 0;
+}
+
+int serial_open(serial_port *port, const char *name) {
+  port->fd = -1;
+  port->timeout_ms = 0;
+  char path[4096];
+  if (!serial_path(name, path, sizeof path)) {
+    return 0;
+  }
+  // O_NOCTTY: a port must never become our controlling terminal.
+  // O_NONBLOCK: do not wait for carrier detect; every wait goes through
+  // poll() with its own deadline anyway.
+  int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return 0;
+  }
+  // The port is ours alone. TIOCEXCL refuses later opens but not root's,
+  // so an advisory lock also refuses a second portvet run as root.
+  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return 0;
+  }
+  ioctl(fd, TIOCEXCL);
+  port->fd = fd;
+  return 1;
+}
+
+void serial_close(serial_port *port) {
+  if (port->fd < 0) {
+    return;
+  }
+  // Let the next opener in, and never let close() wait for output that a
+  // stuck line will not take.
+  ioctl(port->fd, TIOCNXCL);
+  tcflush(port->fd, TCIOFLUSH);
+  close(port->fd);
+  port->fd = -1;
+}
+
+struct serial_rate {
+  int32_t baud;
+  speed_t speed;
+};
+
+static const serial_rate serial_rates[] = {
+    {50, B50},         {75, B75},         {110, B110},     {134, B134},
+    {150, B150},       {200, B200},       {300, B300},     {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},   {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400}, {57600, B57600},
+    {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+};
+
+void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
+  port->timeout_ms = timeout_ms;
+  struct termios tio;
+  if (tcgetattr(port->fd, &tio) != 0) {
+    return;
+  }
+  // Raw 8N1: every byte value passes both ways untouched, no flow control,
+  // receiver on, modem lines ignored.
+  tio.c_iflag &= ~(tcflag_t)(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                             ICRNL | IXON | IXOFF | IXANY | INPCK);
+  tio.c_oflag &= ~(tcflag_t)OPOST;
+  tio.c_lflag &= ~(tcflag_t)(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  tio.c_cflag &= ~(tcflag_t)(CSIZE | PARENB | CSTOPB);
+#ifdef CRTSCTS
+  tio.c_cflag &= ~(tcflag_t)CRTSCTS;
+#endif
+  tio.c_cflag |= CS8 | CREAD | CLOCAL;
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  int standard = 0;
+  for (const serial_rate &rate : serial_rates) {
+    if (rate.baud == baud) {
+      cfsetispeed(&tio, rate.speed);
+      cfsetospeed(&tio, rate.speed);
+      standard = 1;
+    }
+  }
+  // As on Windows, a setting the port refuses leaves it as it was.
+  tcsetattr(port->fd, TCSANOW, &tio);
+  if (!standard) {
+    serial_set_custom_baud(port->fd, baud);
+  }
+}
+
+// Waits until fd is ready for events or deadline_ns passes.
+// Returns 1 ready, 0 deadline passed, -1 port failure (error or hang-up).
+static int serial_wait(int fd, short events, uint64_t deadline_ns) {
+  for (;;) {
+    int timeout = serial_poll_timeout(deadline_ns, serial_now_ns());
+    if (timeout == 0) {
+      return 0;
+    }
+    struct pollfd pfd = {fd, events, 0};
+    int n = poll(&pfd, 1, timeout);
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return -1;
+    }
+    if (n == 0) {
+      continue;  // the loop head decides whether the deadline has passed
+    }
+    // A hang-up (adapter unplugged, pty master closed) is a failure, never
+    // a timeout; pending input is still delivered first.
+    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0 ||
+        (pfd.revents & events) == 0) {
+      return -1;
+    }
+    return 1;
+  }
+}
+
+int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
+                uint32_t *got) {
+  uint32_t t = port->timeout_ms;
+  uint64_t total =
+      serial_deadline_after(serial_now_ns(), serial_total_timeout_ms(t, n));
+  uint64_t deadline = total;
+  *got = 0;
+  while (*got < n) {
+    int ready = serial_wait(port->fd, POLLIN, deadline);
+    if (ready < 0) {
+      return 0;
+    }
+    if (ready == 0) {
+      break;
+    }
+    ssize_t r = read(port->fd, buf + *got, n - *got);
+    if (r < 0) {
+      if (errno == EAGAIN || errno == EINTR) {
+        continue;
+      }
+      return 0;
+    }
+    if (r == 0) {
+      return 0;  // readable yet no data: the other end hung up
+    }
+    *got += (uint32_t)r;
+    // From the first byte on, more than t ms without another byte also
+    // ends the read.
+    uint64_t interval = serial_deadline_after(serial_now_ns(), t);
+    deadline = interval < total ? interval : total;
+  }
+  return 1;
+}
+
+int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
+                 uint32_t *put) {
+  uint64_t deadline = serial_deadline_after(
+      serial_now_ns(), serial_total_timeout_ms(port->timeout_ms, n));
+  *put = 0;
+  while (*put < n) {
+    ssize_t w = write(port->fd, buf + *put, n - *put);
+    if (w < 0) {
+      if (errno != EAGAIN && errno != EINTR) {
+        return 0;
+      }
+      int ready = serial_wait(port->fd, POLLOUT, deadline);
+      if (ready < 0) {
+        return 0;
+      }
+      if (ready == 0) {
+        break;
+      }
+      continue;
+    }
+    *put += (uint32_t)w;
+  }
+  return 1;
+}
