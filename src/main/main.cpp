@@ -1,0 +1,58 @@
+// portvet: checks the serial link to an STK500 or AVR910 programmer, or
+// stress-tests a port through a TXD-RXD loopback ("-st").
+#include <stdio.h>
+#include <string.h>
+
+#include "../avr910/avr910.h"
+#include "../serial/serial.h"
+#include "../st/st.h"
+#include "../stk500/stk500.h"
+#include "options.h"
+#include "usage.h"
+
+int main(int argc, char **argv) {
+  static const char *const names[4] = {"COM1", "COM2", "COM3", "COM4"};
+  main_Banner();
+  if (argc < 2) {
+    UsageMessage();
+    return 0;
+  }
+  if (strcmp(argv[1], "-st") == 0) {
+    if (st_main(argc, argv) == 0) {
+      UsageMessage();
+    }
+    return 0;
+  }
+
+  main_options options;
+  const char *refused = main_ParseOptions(argc, argv, &options);
+  if (refused != NULL) {
+    printf("Invalid argument '%s'!\n", refused);
+    return 1;
+  }
+  int first = 0;
+  int last = 3;
+  if (options.port >= 1 && options.port <= 4) {
+    first = last = options.port - 1;
+  } else if (options.port != 0) {
+    printf("Port number must be between 0 and 4\n");
+    return 1;
+  }
+
+  for (int i = first; i <= last; i++) {
+    printf("\nChecking %s:\n", names[i]);
+    fflush(stdout);
+    serial_port port;
+    if (!serial_open(&port, names[i])) {
+      printf("Unable to open COM port %s\n", names[i]);
+      continue;
+    }
+    if (stk500_main(&port, options.attempts, options.timeout) == 0) {
+      printf("\n");
+      avr910_main(&port, options.attempts, options.timeout);
+    }
+    serial_close(&port);
+    printf("\n\n");
+  }
+  return 0;
+}

@@ -1,0 +1,210 @@
+#include "stk500.h"
+
+#include <stdio.h>
+#include <string.h>
+
+enum {
+  STK_GET_SYNC = 0x30,
+  STK_GET_SIGN_ON = 0x31,
+  STK_GET_PARAMETER = 0x41,
+  STK_CRC_EOP = 0x20,
+  STK_INSYNC = 0x14,
+  STK_NOSYNC = 0x15,
+  STK_OK = 0x10,
+  STK_FAILED = 0x11,
+  STK_HW_VER = 0x80,
+  STK_SW_MAJOR = 0x81,
+  STK_SW_MINOR = 0x82,
+};
+
+// The parameter reads keep their own attempt limit, whatever -r says.
+static const int STK500_PARAMETER_ATTEMPTS = 100;
+
+// What stk500_receive() returns when every byte asked for came.
+static const int STK500_RECEIVED = 1;
+
+void stk500_ComInit(serial_port *port, int timeout) {
+  serial_setup(port, (uint32_t)timeout, 115200);
+}
+
+// Writes a whole command; 1 on success, 0 on a failed or short write.
+static int stk500_send(serial_port *port, const unsigned char *cmd,
+                       uint32_t len) {
+  uint32_t put = 0;
+  return serial_write(port, cmd, len, &put) && put == len;
+}
+
+// Reads n bytes: STK500_RECEIVED, STK500_PORT_FAILURE or STK500_TIMEOUT.
+static int stk500_receive(serial_port *port, unsigned char *buf, uint32_t n) {
+  uint32_t got = 0;
+  if (!serial_read(port, buf, n, &got)) {
+    return STK500_PORT_FAILURE;
+  }
+  return got < n ? STK500_TIMEOUT : STK500_RECEIVED;
+}
+
+int stk500_CheckPresent(serial_port *port, int attempts, int *noSync) {
+  static const unsigned char cmd[] = {STK_GET_SIGN_ON, STK_CRC_EOP};
+  *noSync = 0;
+  for (int attempt = 1; attempt < attempts; attempt++) {
+    if (!stk500_send(port, cmd, sizeof cmd)) {
+      return STK500_PORT_FAILURE;
+    }
+    unsigned char reply = 0;
+    int r = stk500_receive(port, &reply, 1);
+    if (r != STK500_RECEIVED) {
+      return r;
+    }
+    if (reply == STK_NOSYNC) {
+      ++*noSync;
+    }
+    if (reply == STK_INSYNC) {
+      unsigned char id[8];
+      r = stk500_receive(port, id, sizeof id);
+      if (r != STK500_RECEIVED) {
+        return r;
+      }
+      if (id[7] == STK_OK && memcmp(id, "AVR STK", 7) == 0) {
+        return attempt;
+      }
+    }
+  }
+  return STK500_FAILED;
+}
+
+int stk500_GetSync(serial_port *port, int attempts, int *noSync) {
+  static const unsigned char cmd[] = {STK_GET_SYNC, STK_CRC_EOP};
+  *noSync = 0;
+  for (int attempt = 1; attempt < attempts; attempt++) {
+    if (!stk500_send(port, cmd, sizeof cmd)) {
+      return STK500_PORT_FAILURE;
+    }
+    unsigned char reply[2];
+    int r = stk500_receive(port, reply, sizeof reply);
+    if (r != STK500_RECEIVED) {
+      return r;
+    }
+    // The second byte (STK_OK from a sound device) is not examined.
+    if (reply[0] == STK_INSYNC) {
+      return attempt;
+    }
+    if (reply[0] == STK_NOSYNC) {
+      ++*noSync;
+    }
+  }
+  return STK500_FAILED;
+}
+
+int stk500_GetParameterValue(serial_port *port, int attempts,
+                             unsigned char parameter, unsigned char *value,
+                             int *noSync) {
+  const unsigned char cmd[] = {STK_GET_PARAMETER, parameter, STK_CRC_EOP};
+  *noSync = 0;
+  for (int attempt = 1; attempt < attempts; attempt++) {
+    if (!stk500_send(port, cmd, sizeof cmd)) {
+      return STK500_PORT_FAILURE;
+    }
+    unsigned char reply = 0;
+    int r = stk500_receive(port, &reply, 1);
+    if (r != STK500_RECEIVED) {
+      return r;
+    }
+    if (reply == STK_NOSYNC) {
+      ++*noSync;
+    }
+    if (reply != STK_INSYNC) {
+      continue;
+    }
+    r = stk500_receive(port, value, 1);
+    if (r != STK500_RECEIVED) {
+      return r;
+    }
+    unsigned char status = 0;
+    r = stk500_receive(port, &status, 1);
+    if (r != STK500_RECEIVED) {
+      return r;
+    }
+    if (status == STK_FAILED) {
+      return STK500_PARAM_FAILED;
+    }
+    if (status == STK_OK) {
+      return attempt;
+    }
+  }
+  return STK500_FAILED;
+}
+
+int stk500_CheckMessage(int result, int attempts, int noSync) {
+  switch (result) {
+    case STK500_PORT_FAILURE:
+      printf("Can't read/write port\n");
+      return 0;
+    case STK500_FAILED:
+      printf("failed (retries = %d; noSync = %d)\n", attempts, noSync);
+      return 1;
+    case STK500_PARAM_FAILED:
+      printf("failed (Internal error. Report bug)\n");
+      return 1;
+    case STK500_TIMEOUT:
+      printf("timeout\n");
+      return 0;
+    default:
+      if (result > 0) {
+        printf("ok (retries = %d; noSync = %d)\n", result, noSync);
+      }
+      return 1;
+  }
+}
+
+// Prints a step's label and lets it show while the port is waiting.
+static void stk500_label(const char *label) {
+  fputs(label, stdout);
+  fflush(stdout);
+}
+
+int stk500_main(serial_port *port, int attempts, int timeout) {
+  static const struct {
+    const char *label;
+    unsigned char parameter;
+  } versions[3] = {
+      {"Get version 1...", STK_HW_VER},
+      {"Get version 2...", STK_SW_MAJOR},
+      {"Get version 3...", STK_SW_MINOR},
+  };
+  int error = 0;
+  int noSync = 0;
+  unsigned char value = 0;
+  unsigned char version[3] = {0, 0, 0};
+
+  stk500_ComInit(port, timeout);
+
+  stk500_label("Presence check...");
+  int result = stk500_CheckPresent(port, attempts, &noSync);
+  if (!stk500_CheckMessage(result, attempts, noSync)) {
+    return 0;
+  }
+
+  stk500_label("Sync test...");
+  result = stk500_GetSync(port, attempts, &noSync);
+  if (!stk500_CheckMessage(result, attempts, noSync)) {
+    error = 1;
+  }
+
+  for (int i = 0; i < 3; i++) {
+    stk500_label(versions[i].label);
+    result = stk500_GetParameterValue(port, STK500_PARAMETER_ATTEMPTS,
+                                      versions[i].parameter, &value, &noSync);
+    if (!stk500_CheckMessage(result, attempts, noSync)) {
+      error = 1;
+    }
+    version[i] = value;
+  }
+
+  if (!error) {
+    printf("Version: HW: 0x%.2X, SW: 0x%.2X.0x%.2X\n", version[0], version[1],
+           version[2]);
+  } else {
+    printf("Some errors occured\n");
+  }
+  return 1;
+}
