@@ -1,0 +1,146 @@
+#include "avr910.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static const char *const avr910_ids[3] = {"AVR ISP", "AVR PPR", "AVR DEV"};
+static const int avr910_bauds[4] = {115200, 38400, 19200, 9600};
+
+void avr910_ComInit(serial_port *port, int timeout, int baud) {
+  serial_setup(port, (uint32_t)timeout, baud);
+}
+
+void avr910_flush(serial_port *port) { serial_drain(port); }
+
+int avr910_sendcmd(serial_port *port, unsigned char command, int length,
+                   unsigned char *buffer) {
+  avr910_flush(port);
+  uint32_t put = 0;
+  if (!serial_write(port, &command, 1, &put) || put == 0) {
+    return AVR910_PORT_FAILURE;
+  }
+  uint32_t got = 0;
+  if (!serial_read(port, buffer, (uint32_t)length, &got)) {
+    return AVR910_PORT_FAILURE;
+  }
+  return (int)got;
+}
+
+int avr910_checkpresence(serial_port *port, int attempts, int *index) {
+  for (int attempt = 1; attempt < attempts; attempt++) {
+    unsigned char id[8];
+    int n = avr910_sendcmd(port, 'S', 7, id);
+    if (n == AVR910_PORT_FAILURE) {
+      return AVR910_PORT_FAILURE;
+    }
+    if (n != 7) {
+      continue;
+    }
+    id[7] = '\0';
+    for (int i = 0; i < 3; i++) {
+      if (strcmp((const char *)id, avr910_ids[i]) == 0) {
+        *index = i;
+        return attempt;
+      }
+    }
+  }
+  return AVR910_FAILED;
+}
+
+int avr910_sendcmdext(serial_port *port, int attempts, unsigned char command,
+                      int length, unsigned char *first, unsigned char *second) {
+  for (int attempt = 1; attempt < attempts; attempt++) {
+    unsigned char reply[2] = {0, 0};
+    int n = avr910_sendcmd(port, command, length, reply);
+    if (n == AVR910_PORT_FAILURE) {
+      return AVR910_PORT_FAILURE;
+    }
+    if (n >= length) {
+      *first = reply[0];
+      *second = reply[1];
+      return attempt;
+    }
+  }
+  return AVR910_FAILED;
+}
+
+int avr910_checkmessage(int result, int index, int attempts) {
+  if (result == AVR910_PORT_FAILURE) {
+    printf("Can't read/write port\n");
+    return 0;
+  }
+  if (result == AVR910_FAILED) {
+    printf("failed (retries = %d (max))\n", attempts);
+  } else if (result > 0 && index >= 0 && index <= 2) {
+    printf("found %s (retries = %d)\n", avr910_ids[index], result);
+  } else if (result > 0 && index == -1) {
+    printf("found (retires = %d)\n", result);
+  }
+  return 1;
+}
+
+// Prints a step's label and lets it show while the port is waiting.
+static void avr910_label(const char *label) {
+  fputs(label, stdout);
+  fflush(stdout);
+}
+
+// Asks for a two-digit version ('V' or 'v') and prints it. Returns 0 when
+// the port failed and the probe must stop.
+static int avr910_version(serial_port *port, int attempts,
+                          unsigned char command, const char *label,
+                          const char *line) {
+  unsigned char major = 0;
+  unsigned char minor = 0;
+  avr910_label(label);
+  int result = avr910_sendcmdext(port, attempts, command, 2, &major, &minor);
+  if (!avr910_checkmessage(result, -1, attempts)) {
+    return 0;
+  }
+  if (result > 0) {
+    // The digits are taken as signed bytes, so a stray byte above 0x7F
+    // prints as a negative number rather than a large one.
+    printf(line, (signed char)major - '0', (signed char)minor - '0');
+  }
+  return 1;
+}
+
+int avr910_main(serial_port *port, int attempts, int timeout) {
+  for (int baud : avr910_bauds) {
+    avr910_ComInit(port, timeout, baud);
+    printf("AVR910 presence check (%d baud)...", baud);
+    fflush(stdout);
+    int index = -1;
+    int result = avr910_checkpresence(port, attempts, &index);
+    if (!avr910_checkmessage(result, index, attempts)) {
+      return 0;
+    }
+    if (result == AVR910_FAILED) {
+      continue;
+    }
+    if (!avr910_version(port, attempts, 'V', "Software version...",
+                        "-> SW Version is %d.%d\n") ||
+        !avr910_version(port, attempts, 'v', "Hardware version...",
+                        "-> HW Version is %d.%d\n")) {
+      return 0;
+    }
+    unsigned char type = 0;
+    unsigned char unused = 0;
+    avr910_label("Programmer type...");
+    result = avr910_sendcmdext(port, attempts, 'p', 1, &type, &unused);
+    if (!avr910_checkmessage(result, -1, attempts)) {
+      return 0;
+    }
+    if (result > 0) {
+      if (type == 'P') {
+        printf("-> Parallel programmer (where did u get that!?!)\n");
+      } else if (type == 'S') {
+        printf("-> Serial programmer\n");
+      } else {
+        printf("-> Unknown programmer (or read error)\n");
+      }
+    }
+    return 0;
+  }
+  return 0;
+}
