@@ -1,0 +1,133 @@
+#include "st.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "../main/option_value.h"
+
+enum { ST_PATTERN = 256 };
+
+void st_ComInit(serial_port *port, int timeout, int baud) {
+  serial_setup(port, (uint32_t)timeout, baud);
+}
+
+void st_flush(serial_port *port) { serial_drain(port); }
+
+const char *st_ParseOptions(int argc, char **argv, st_options *options) {
+  options->port = -1;
+  options->baud = 115200;
+  options->loops = 10;
+  for (int i = 2; i < argc; i++) {
+    const char *arg = argv[i];
+    if (arg[0] != '-' || strlen(arg) < 3) {
+      return arg;
+    }
+    int value = option_value(arg + 2);
+    switch (tolower((unsigned char)arg[1])) {
+      case 'b':
+        if (value < 600 || value > 256000) {
+          return arg;
+        }
+        options->baud = value;
+        break;
+      case 'c':
+        if (value < 1 || value > 4) {
+          return arg;
+        }
+        options->port = value;
+        break;
+      case 'r':
+        if (value < 1) {
+          return arg;
+        }
+        options->loops = value;
+        break;
+      default:
+        return arg;
+    }
+  }
+  return NULL;
+}
+
+// One pass: drain, write the pattern, read it back, compare. Returns the
+// errors it found, or -1 after a port failure (already reported).
+static int st_pass(serial_port *port, const unsigned char *sent) {
+  unsigned char received[ST_PATTERN];
+  int errors = 0;
+  st_flush(port);
+  uint32_t put = 0;
+  if (!serial_write(port, sent, ST_PATTERN, &put)) {
+    printf("Write error\n");
+    return -1;
+  }
+  if (put < ST_PATTERN) {
+    errors++;
+    printf("Only %d of %d bytes written\n", (int)put, ST_PATTERN);
+  }
+  uint32_t got = 0;
+  if (!serial_read(port, received, ST_PATTERN, &got)) {
+    printf("Read error\n");
+    return -1;
+  }
+  if (got != put) {
+    errors++;
+    printf("Only %d of %d bytes read\n", (int)got, (int)put);
+  }
+  for (uint32_t k = 0; k < got; k++) {
+    if (received[k] != sent[k]) {
+      errors++;
+      printf("Expected %d and received %d\n", sent[k], received[k]);
+    }
+  }
+  return errors;
+}
+
+int st_main(int argc, char **argv) {
+  static const char *const names[4] = {"COM1", "COM2", "COM3", "COM4"};
+  if (argc <= 2) {
+    return 0;
+  }
+  st_options options;
+  const char *refused = st_ParseOptions(argc, argv, &options);
+  if (refused != NULL) {
+    printf("Invalid argument '%s'\n", refused);
+    return 1;
+  }
+  if (options.port == -1) {
+    // Nothing to open: say so, and let the caller show the usage text.
+    printf("No port chosen: the stress test needs -c1 to -c4\n");
+    return 0;
+  }
+  const char *name = names[options.port - 1];
+  printf("\nInitiate test on %s (%d baud, %d loops):\n", name, options.baud,
+         options.loops);
+  fflush(stdout);
+
+  serial_port port;
+  if (!serial_open(&port, name)) {
+    printf("Unable to open %s\n", name);
+    return 1;
+  }
+  // 1 ms timeouts: a pause of more than 1 ms between two echoed bytes ends
+  // the read, so the test shows every hiccup of the line.
+  st_ComInit(&port, 1, options.baud);
+
+  unsigned char sent[ST_PATTERN];
+  for (int k = 0; k < ST_PATTERN; k++) {
+    sent[k] = (unsigned char)k;
+  }
+  int errors = 0;
+  for (int loop = 0; loop < options.loops; loop++) {
+    int found = st_pass(&port, sent);
+    if (found < 0) {
+      serial_close(&port);
+      return 1;
+    }
+    errors += found;
+  }
+  printf("Summary: %d errors\n", errors);
+  serial_close(&port);
+  return 1;
+}
