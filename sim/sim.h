@@ -1,0 +1,67 @@
+// portvet-sim: plays a serial device on the master side of a pseudo-terminal
+// so that portvet, opening the slave side, can be tested end to end.
+#ifndef PORTVET_SIM_H
+#define PORTVET_SIM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// The knobs of every personality; unused ones keep their defaults.
+struct sim_knobs {
+  long baud;  // the only rate a personality answers at; 0: any
+  // stk500
+  long hw, sw_major, sw_minor;
+  char id[64];
+  size_t id_len;
+  long signon_end;     // eighth byte of the sign-on reply
+  long nosync_signon;  // first n sign-ons answered out of sync
+  long nosync_sync;    // likewise get-sync
+  long nosync_param;   // likewise get-parameter
+  long nosync_bytes;   // 0x15 bytes in one out-of-sync reply
+  long fail_param;     // parameter answered with status 0x11; -1: none
+  long always;         // answer every command with this byte; -1: off
+  long silent_after;   // commands answered before going silent; -1: never
+  long hangup_after;   // commands answered before hanging up; -1: never
+  // avr910
+  char sw[3], hwv[3];
+  long type;
+  long garbage_first;  // first n queries answered with garbage
+  long short_first;    // first n queries answered one byte short
+  // echo
+  long corrupt;  // position in each 256-byte pass whose byte is flipped
+  long flip;     // xor mask for the corrupted byte
+  long drop;     // position in each pass whose byte is not echoed
+  long stop_after_passes;
+  long hangup_after_passes;
+};
+
+// What a personality does with the bytes that came.
+enum sim_action { SIM_GO_ON, SIM_HANG_UP };
+
+struct sim_line {
+  long baud;      // as the slave side set it; 0 when not a standard rate
+  char frame[4];  // "8N1" and the like
+};
+
+struct sim_state {
+  unsigned char frame[300];  // stk500: the command being collected
+  size_t len;
+  long counts[256];  // commands seen, by command byte
+  long answered;     // commands answered
+  long position;     // echo: bytes seen
+  int silent;
+};
+
+// Each returns the reply to write in out/out_len (up to 1024 bytes).
+sim_action sim_stk500(const sim_knobs *k, sim_state *s, const sim_line *line,
+                      unsigned char byte, unsigned char *out, size_t *out_len);
+sim_action sim_avr910(const sim_knobs *k, sim_state *s, const sim_line *line,
+                      unsigned char byte, unsigned char *out, size_t *out_len);
+sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
+                    size_t in_len, unsigned char *out, size_t *out_len);
+
+// Writes a log line "<who> <hex bytes> <baud> <frame>" to stdout.
+void sim_log(const char *who, const unsigned char *bytes, size_t len,
+             const sim_line *line);
+
+#endif

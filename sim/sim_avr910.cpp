@@ -1,0 +1,136 @@
+// The avr910 personality: a programmer that answers one-byte ASCII commands
+// with fixed-length replies, only at its own baud rate (at any other rate a
+// real one would read noise and stay silent).
+#include <string.h>
+
+#include "sim.h"
+
+// Operand bytes that follow a command byte.
+static size_t avr910_operands(unsigned char cmd) {
+  switch (cmd) {
+    case 'A':  // load address
+      return 2;
+    case 'T':  // select device
+    case 'x':  // LED on
+    case 'y':  // LED off
+    case 'c':  // write program memory, low byte
+    case 'C':  // write program memory, high byte
+    case 'D':  // write EEPROM
+    case 'l':  // write lock bits
+      return 1;
+    case '.':  // universal
+      return 4;
+    case ':':
+      return 3;
+    default:
+      return 0;
+  }
+}
+
+// Sets the reply to one of the four queries the probe makes; 0 when the
+// command is not one of them.
+static size_t avr910_query(const sim_knobs *k, unsigned char cmd,
+                           unsigned char *out) {
+  switch (cmd) {
+    case 'S':
+      memcpy(out, k->id, k->id_len);
+      return k->id_len;
+    case 'V':
+      memcpy(out, k->sw, 2);
+      return 2;
+    case 'v':
+      memcpy(out, k->hwv, 2);
+      return 2;
+    case 'p':
+      out[0] = (unsigned char)k->type;
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+static size_t avr910_answer(const sim_knobs *k, sim_state *s,
+                            const unsigned char *f, unsigned char *out) {
+  size_t n = avr910_query(k, f[0], out);
+  if (n > 0 || f[0] == 'S') {
+    long query = ++s->counts[0];  // queries seen so far
+    if (query <= k->garbage_first) {
+      memset(out, 0xA5, n);
+    } else if (query <= k->garbage_first + k->short_first && n > 0) {
+      n--;
+    }
+    return n;
+  }
+  switch (f[0]) {
+    case 't':  // supported devices, ended by 0
+      out[0] = 0x74;
+      out[1] = 0x00;
+      return 2;
+    case 'a':  // auto-increment supported
+      out[0] = 'Y';
+      return 1;
+    case 's':  // signature, last byte first (an ATmega328P)
+      out[0] = 0x0F;
+      out[1] = 0x95;
+      out[2] = 0x1E;
+      return 3;
+    case 'R':
+      out[0] = 0xFF;
+      out[1] = 0xFF;
+      return 2;
+    case 'd':
+    case 'F':
+    case 'r':
+    case 'N':
+    case 'Q':
+      out[0] = 0xFF;
+      return 1;
+    case '.':
+    case ':':
+      out[0] = 0x00;
+      out[1] = '\r';
+      return 2;
+    case 'T':
+    case 'P':
+    case 'L':
+    case 'E':
+    case 'A':
+    case 'x':
+    case 'y':
+    case 'c':
+    case 'C':
+    case 'D':
+    case 'l':
+    case 'e':
+    case 'm':
+      out[0] = '\r';
+      return 1;
+    default:
+      out[0] = '?';
+      return 1;
+  }
+}
+
+sim_action sim_avr910(const sim_knobs *k, sim_state *s, const sim_line *line,
+                      unsigned char byte, unsigned char *out, size_t *out_len) {
+  *out_len = 0;
+  if (s->silent || (k->baud != 0 && line->baud != k->baud)) {
+    s->len = 0;
+    return SIM_GO_ON;
+  }
+  s->frame[s->len++] = byte;
+  if (s->len < 1 + avr910_operands(s->frame[0])) {
+    return SIM_GO_ON;
+  }
+  sim_log("avr910", s->frame, s->len, line);
+  if (k->hangup_after >= 0 && s->answered >= k->hangup_after) {
+    return SIM_HANG_UP;
+  }
+  *out_len = avr910_answer(k, s, s->frame, out);
+  s->len = 0;
+  s->answered++;
+  if (k->silent_after >= 0 && s->answered >= k->silent_after) {
+    s->silent = 1;
+  }
+  return SIM_GO_ON;
+}
