@@ -26,7 +26,9 @@ struct sim_knobs {
   char sw[3], hwv[3];
   long type;
   long garbage_first;  // first n queries answered with garbage
-  long short_first;    // first n queries answered one byte short
+  long short_first;    // then n queries answered one byte short
+  long fault_cmd;      // the query these faults hit; 0: any
+  long unknown;        // reply to an unknown command; -1: none
   // echo
   long corrupt;  // position in each 256-byte pass whose byte is flipped
   long flip;     // xor mask for the corrupted byte
@@ -49,7 +51,6 @@ struct sim_state {
   long counts[256];  // commands seen, by command byte
   long answered;     // commands answered
   long position;     // echo: bytes seen
-  int silent;
 };
 
 // Each returns the reply to write in out/out_len (up to 1024 bytes).

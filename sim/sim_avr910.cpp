@@ -5,6 +5,9 @@
 
 #include "sim.h"
 
+// The commands this programmer knows.
+static const char avr910_known[] = "SVvptasRdFrNQ.:TPLEAxycCDlem";
+
 // Operand bytes that follow a command byte.
 static size_t avr910_operands(unsigned char cmd) {
   switch (cmd) {
@@ -53,11 +56,15 @@ static size_t avr910_answer(const sim_knobs *k, sim_state *s,
                             const unsigned char *f, unsigned char *out) {
   size_t n = avr910_query(k, f[0], out);
   if (n > 0 || f[0] == 'S') {
-    long query = ++s->counts[0];  // queries seen so far
-    if (query <= k->garbage_first) {
-      memset(out, 0xA5, n);
-    } else if (query <= k->garbage_first + k->short_first && n > 0) {
-      n--;
+    // Faults go to the first queries of the chosen command (any, when none
+    // is chosen).
+    if (k->fault_cmd == 0 || k->fault_cmd == f[0]) {
+      long query = ++s->counts[k->fault_cmd];
+      if (query <= k->garbage_first) {
+        memset(out, 0xA5, n);
+      } else if (query <= k->garbage_first + k->short_first && n > 0) {
+        n--;
+      }
     }
     return n;
   }
@@ -106,7 +113,10 @@ static size_t avr910_answer(const sim_knobs *k, sim_state *s,
       out[0] = '\r';
       return 1;
     default:
-      out[0] = '?';
+      if (k->unknown < 0) {
+        return 0;
+      }
+      out[0] = (unsigned char)k->unknown;
       return 1;
   }
 }
@@ -114,12 +124,17 @@ static size_t avr910_answer(const sim_knobs *k, sim_state *s,
 sim_action sim_avr910(const sim_knobs *k, sim_state *s, const sim_line *line,
                       unsigned char byte, unsigned char *out, size_t *out_len) {
   *out_len = 0;
-  if (s->silent || (k->baud != 0 && line->baud != k->baud)) {
+  if ((k->silent_after >= 0 && s->answered >= k->silent_after) ||
+      (k->baud != 0 && line->baud != k->baud)) {
     s->len = 0;
     return SIM_GO_ON;
   }
   s->frame[s->len++] = byte;
   if (s->len < 1 + avr910_operands(s->frame[0])) {
+    return SIM_GO_ON;
+  }
+  if (k->unknown < 0 && strchr(avr910_known, s->frame[0]) == NULL) {
+    s->len = 0;  // noise to this programmer: no answer, no log
     return SIM_GO_ON;
   }
   sim_log("avr910", s->frame, s->len, line);
@@ -129,8 +144,5 @@ sim_action sim_avr910(const sim_knobs *k, sim_state *s, const sim_line *line,
   *out_len = avr910_answer(k, s, s->frame, out);
   s->len = 0;
   s->answered++;
-  if (k->silent_after >= 0 && s->answered >= k->silent_after) {
-    s->silent = 1;
-  }
   return SIM_GO_ON;
 }

@@ -29,7 +29,8 @@ static void sim_usage(void) {
           "          --nosync-param N --nosync-bytes N --fail-param ID\n"
           "          --always BYTE --silent-after N --hangup-after N\n"
           "  avr910: --id TEXT --sw DD --hw DD --type CHAR\n"
-          "          --garbage-first N --short-first N --silent-after N\n"
+          "          --garbage-first N --short-first N --fault-cmd CHAR\n"
+          "          --unknown BYTE (-1: none) --silent-after N\n"
           "          --hangup-after N\n"
           "  echo:   --corrupt K --flip MASK --drop K --stop-after-passes N\n"
           "          --hangup-after-passes N\n");
@@ -53,6 +54,7 @@ static void sim_defaults(sim_knobs *k, const char *personality) {
   strcpy(k->sw, "38");
   strcpy(k->hwv, "10");
   k->type = 'S';
+  k->unknown = '?';
   k->corrupt = -1;
   k->flip = 1;
   k->drop = -1;
@@ -81,6 +83,8 @@ static int sim_knob(sim_knobs *k, const char *name, const char *value) {
       {"type", offsetof(sim_knobs, type)},
       {"garbage-first", offsetof(sim_knobs, garbage_first)},
       {"short-first", offsetof(sim_knobs, short_first)},
+      {"fault-cmd", offsetof(sim_knobs, fault_cmd)},
+      {"unknown", offsetof(sim_knobs, unknown)},
       {"corrupt", offsetof(sim_knobs, corrupt)},
       {"flip", offsetof(sim_knobs, flip)},
       {"drop", offsetof(sim_knobs, drop)},
@@ -98,8 +102,9 @@ static int sim_knob(sim_knobs *k, const char *name, const char *value) {
       return 1;
     }
   }
-  if (strcmp(name, "type") == 0 && strlen(value) == 1) {
-    k->type = (unsigned char)value[0];
+  if ((strcmp(name, "type") == 0 || strcmp(name, "fault-cmd") == 0) &&
+      strlen(value) == 1) {
+    *(name[0] == 't' ? &k->type : &k->fault_cmd) = (unsigned char)value[0];
     return 1;
   }
   for (const auto &n : numbers) {

@@ -126,7 +126,8 @@ static size_t stk500_answer(const sim_knobs *k, sim_state *s,
 sim_action sim_stk500(const sim_knobs *k, sim_state *s, const sim_line *line,
                       unsigned char byte, unsigned char *out, size_t *out_len) {
   *out_len = 0;
-  if (s->silent || (k->baud != 0 && line->baud != k->baud)) {
+  if ((k->silent_after >= 0 && s->answered >= k->silent_after) ||
+      (k->baud != 0 && line->baud != k->baud)) {
     s->len = 0;  // at a wrong rate a real device sees only noise
     return SIM_GO_ON;
   }
@@ -149,8 +150,5 @@ sim_action sim_stk500(const sim_knobs *k, sim_state *s, const sim_line *line,
   }
   s->len = 0;
   s->answered++;
-  if (k->silent_after >= 0 && s->answered >= k->silent_after) {
-    s->silent = 1;
-  }
   return SIM_GO_ON;
 }

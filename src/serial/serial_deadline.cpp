@@ -26,6 +26,7 @@ int serial_poll_timeout(uint64_t deadline_ns, uint64_t now_ns) {
   if (now_ns >= deadline_ns) {
     return 0;
   }
-  uint64_t ms = (deadline_ns - now_ns + NS_PER_MS - 1) / NS_PER_MS;
+  uint64_t left = deadline_ns - now_ns;
+  uint64_t ms = left / NS_PER_MS + (left % NS_PER_MS != 0);
   return ms > (uint64_t)INT_MAX ? INT_MAX : (int)ms;
 }

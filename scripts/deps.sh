@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs what building and testing portvet needs on Debian, when missing.
+set -e
+need=""
+command -v cmake >/dev/null 2>&1 || need="$need cmake"
+command -v g++ >/dev/null 2>&1 || need="$need g++"
+command -v make >/dev/null 2>&1 || need="$need make"
+[ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
+[ -z "$need" ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing:$need"
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q $need

@@ -1,0 +1,152 @@
+// The loopback stress test end to end: portvet -st against portvet-sim echo.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+std::string Header(const std::string &port, int baud, int loops) {
+  return "\nInitiate test on " + port + " (" + std::to_string(baud) +
+         " baud, " + std::to_string(loops) + " loops):\n";
+}
+
+std::string Repeat(const std::string &line, int times) {
+  std::string s;
+  for (int i = 0; i < times; i++) s += line;
+  return s;
+}
+
+// One pass in which the byte at position k was lost: a short read, then
+// every later position shifted by one.
+std::string DroppedPass(int k) {
+  std::string s = "Only 255 of 256 bytes read\n";
+  for (int i = k; i < 255; i++) {
+    s += "Expected " + std::to_string(i) + " and received " +
+         std::to_string(i + 1) + "\n";
+  }
+  return s;
+}
+
+struct StCase {
+  const char *name;
+  std::vector<std::string> sim;   // knobs after "echo"; empty: no device
+  std::vector<std::string> args;  // after -st
+  std::string out;                // after the banner
+};
+
+void PrintTo(const StCase &c, std::ostream *os) { *os << c.name; }
+
+class StTest : public testing::TestWithParam<StCase> {};
+
+TEST_P(StTest, CountsEveryError) {
+  const StCase &c = GetParam();
+  std::vector<std::string> sim_args = {"echo"};
+  sim_args.insert(sim_args.end(), c.sim.begin(), c.sim.end());
+  Sim sim = c.sim.empty() ? Sim() : StartSim(sim_args);
+  std::map<std::string, std::string> ports;
+  if (!c.sim.empty()) {
+    ASSERT_FALSE(sim.path.empty());
+    ports["COM1"] = sim.path;
+  }
+  std::vector<std::string> args = {"-st"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  RunResult run = RunPortvet(args, ports);
+  StopSim(sim);
+  ASSERT_FALSE(run.hung);
+  EXPECT_EQ(run.out, Banner() + c.out);
+  EXPECT_EQ(run.status, 0);
+}
+
+const std::vector<std::string> kEcho = {"--flip", "1"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StTest,
+    testing::Values(
+        // Every byte value 0..255 must come back unchanged: a port left
+        // in canonical, echoing or translating mode fails here.
+        StCase{"PerfectLoopback",
+               kEcho,
+               {"-c1", "-r3"},
+               Header("COM1", 115200, 3) + "Summary: 0 errors\n"},
+        StCase{"DefaultLoops",
+               kEcho,
+               {"-c1"},
+               Header("COM1", 115200, 10) + "Summary: 0 errors\n"},
+        StCase{"CorruptedByte",
+               {"--corrupt", "201"},
+               {"-c1", "-r2"},
+               Header("COM1", 115200, 2) +
+                   Repeat("Expected 201 and received 200\n", 2) +
+                   "Summary: 2 errors\n"},
+        StCase{"CorruptedHighBit",
+               {"--corrupt", "5", "--flip", "0x80"},
+               {"-c1", "-r1"},
+               Header("COM1", 115200, 1) +
+                   "Expected 5 and received 133\nSummary: 1 errors\n"},
+        StCase{"DroppedByte",
+               {"--drop", "100"},
+               {"-c1", "-r2"},
+               Header("COM1", 115200, 2) + DroppedPass(100) + DroppedPass(100) +
+                   "Summary: 312 errors\n"},
+        StCase{"OpenLine",
+               {"--stop-after-passes", "0"},
+               {"-c1", "-r3"},
+               Header("COM1", 115200, 3) +
+                   Repeat("Only 0 of 256 bytes read\n", 3) +
+                   "Summary: 3 errors\n"},
+        StCase{"StopsAnsweringMidTest",
+               {"--stop-after-passes", "1"},
+               {"-c1", "-r2"},
+               Header("COM1", 115200, 2) + "Only 0 of 256 bytes read\n" +
+                   "Summary: 1 errors\n"},
+        StCase{"HangUpMidTest",
+               {"--hangup-after-passes", "1"},
+               {"-c1", "-r3"},
+               Header("COM1", 115200, 3) + "Read error\n"},
+        StCase{"LowestBaud",
+               kEcho,
+               {"-c1", "-b600", "-r1"},
+               Header("COM1", 600, 1) + "Summary: 0 errors\n"},
+        StCase{"HighestBaud",
+               kEcho,
+               {"-c1", "-b256000", "-r1"},
+               Header("COM1", 256000, 1) + "Summary: 0 errors\n"},
+        StCase{"LastOptionWins",
+               kEcho,
+               {"-c3", "-C1", "-r5", "-R2", "-b9600", "-B19200"},
+               Header("COM1", 19200, 2) + "Summary: 0 errors\n"},
+        StCase{"BaudBelowRange",
+               kEcho,
+               {"-c1", "-b599"},
+               "Invalid argument '-b599'\n"},
+        StCase{"BaudAboveRange",
+               kEcho,
+               {"-c1", "-b256001"},
+               "Invalid argument '-b256001'\n"},
+        StCase{"PortZero", kEcho, {"-c0"}, "Invalid argument '-c0'\n"},
+        StCase{"PortFive", kEcho, {"-c5"}, "Invalid argument '-c5'\n"},
+        StCase{"ZeroLoops", kEcho, {"-c1", "-r0"}, "Invalid argument '-r0'\n"},
+        StCase{"NegativeLoops",
+               kEcho,
+               {"-c1", "-r-3"},
+               "Invalid argument '-r-3'\n"},
+        StCase{
+            "UnknownOption", kEcho, {"-c2", "-x"}, "Invalid argument '-x'\n"},
+        StCase{"NoDash", kEcho, {"c1"}, "Invalid argument 'c1'\n"},
+        StCase{"ArgumentIsNeverAFormat",
+               kEcho,
+               {"-c1", "%s%n"},
+               "Invalid argument '%s%n'\n"},
+        StCase{"NoPortChosen",
+               kEcho,
+               {"-r2"},
+               "No port chosen: the stress test needs -c1 to -c4\n" + Usage()},
+        StCase{"Unopenable",
+               {},
+               {"-c2"},
+               Header("COM2", 115200, 10) + "Unable to open COM2\n"}),
+    [](const testing::TestParamInfo<StCase> &p) {
+      return std::string(p.param.name);
+    });
+
+}  // namespace

@@ -1,0 +1,247 @@
+// The STK500 probe end to end: portvet -c1 against portvet-sim stk500.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+const std::string kOk = "ok (retries = 1; noSync = 0)\n";
+const std::string kVersion = "Version: HW: 0x02, SW: 0x01.0x12\n";
+
+std::string Step(const std::string &label, const std::string &outcome) {
+  return label + outcome;
+}
+
+std::string Steps(const std::string &signon, const std::string &sync,
+                  const std::string &v1, const std::string &v2,
+                  const std::string &v3) {
+  return Step("Presence check...", signon) + Step("Sync test...", sync) +
+         Step("Get version 1...", v1) + Step("Get version 2...", v2) +
+         Step("Get version 3...", v3);
+}
+
+std::string Nothing(int attempts) {
+  std::string s = "\n";
+  for (const char *baud : {"115200", "38400", "19200", "9600"}) {
+    s += std::string("AVR910 presence check (") + baud +
+         " baud)...failed (retries = " + std::to_string(attempts) + " (max))\n";
+  }
+  return s;
+}
+
+struct Stk500Case {
+  const char *name;
+  std::vector<std::string> sim;   // knobs after "stk500"
+  std::vector<std::string> args;  // after -c1
+  std::string block;              // between "Checking COM1:" and "\n\n"
+  std::string wire;               // the simulator's log; empty: not checked
+};
+
+void PrintTo(const Stk500Case &c, std::ostream *os) { *os << c.name; }
+
+class Stk500Test : public testing::TestWithParam<Stk500Case> {};
+
+TEST_P(Stk500Test, ReportsEveryStep) {
+  const Stk500Case &c = GetParam();
+  std::vector<std::string> sim_args = {"stk500"};
+  sim_args.insert(sim_args.end(), c.sim.begin(), c.sim.end());
+  Sim sim = StartSim(sim_args);
+  ASSERT_FALSE(sim.path.empty());
+  std::vector<std::string> args = {"-c1"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  RunResult run = RunPortvet(args, {{"COM1", sim.path}});
+  std::string log = StopSim(sim);
+  ASSERT_FALSE(run.hung);
+  EXPECT_EQ(run.out, Banner() + "\nChecking COM1:\n" + c.block + "\n\n");
+  EXPECT_EQ(run.status, 0);
+  if (!c.wire.empty()) {
+    EXPECT_EQ(log, c.wire);
+  }
+}
+
+const std::string kWire =
+    "stk500 31 20 @115200 8N1\n"
+    "stk500 30 20 @115200 8N1\n"
+    "stk500 41 80 20 @115200 8N1\n"
+    "stk500 41 81 20 @115200 8N1\n"
+    "stk500 41 82 20 @115200 8N1\n";
+
+std::string Repeat(const std::string &line, int times) {
+  std::string s;
+  for (int i = 0; i < times; i++) s += line;
+  return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Stk500Test,
+    testing::Values(
+        Stk500Case{"FullReport",
+                   {},
+                   {},
+                   Steps(kOk, kOk, kOk, kOk, kOk) + kVersion,
+                   kWire},
+        Stk500Case{"VersionBytesAboveSeven",
+                   {"--hw", "0x80", "--sw-major", "0xab", "--sw-minor", "0"},
+                   {},
+                   Steps(kOk, kOk, kOk, kOk, kOk) +
+                       "Version: HW: 0x80, SW: 0xAB.0x00\n",
+                   ""},
+        Stk500Case{"SignOnOutOfSyncThreeTimes",
+                   {"--nosync-signon", "3"},
+                   {},
+                   Steps("ok (retries = 4; noSync = 3)\n", kOk, kOk, kOk, kOk) +
+                       kVersion,
+                   Repeat("stk500 31 20 @115200 8N1\n", 4) +
+                       kWire.substr(kWire.find("stk500 30"))},
+        Stk500Case{"SyncOutOfSyncTwice",
+                   {"--nosync-sync", "2", "--nosync-bytes", "2"},
+                   {},
+                   Steps(kOk, "ok (retries = 3; noSync = 2)\n", kOk, kOk, kOk) +
+                       kVersion,
+                   ""},
+        // A lone 0x15 to get-sync leaves its two-byte read short.
+        Stk500Case{
+            "SyncOneByteReplyTimesOut",
+            {"--nosync-sync", "1"},
+            {},
+            Steps(kOk, "timeout\n", kOk, kOk, kOk) + "Some errors occured\n",
+            ""},
+        Stk500Case{"ParameterOutOfSync",
+                   {"--nosync-param", "2"},
+                   {},
+                   Steps(kOk, kOk, "ok (retries = 3; noSync = 2)\n", kOk, kOk) +
+                       kVersion,
+                   ""},
+        Stk500Case{
+            "ParameterFailedStatus",
+            {"--fail-param", "0x81"},
+            {},
+            Steps(kOk, kOk, kOk, "failed (Internal error. Report bug)\n", kOk) +
+                kVersion,
+            ""},
+        Stk500Case{
+            "WrongIdentifier",
+            {"--id", "AVR STX"},
+            {"-r3"},
+            Steps("failed (retries = 3; noSync = 0)\n", kOk, kOk, kOk, kOk) +
+                kVersion,
+            ""},
+        Stk500Case{
+            "WrongEighthByte",
+            {"--signon-end", "0x11"},
+            {"-r4"},
+            Steps("failed (retries = 4; noSync = 0)\n", kOk, kOk, kOk, kOk) +
+                kVersion,
+            Repeat("stk500 31 20 @115200 8N1\n", 3) +
+                kWire.substr(kWire.find("stk500 30"))},
+        // -r1, -r-5 and -r2 all make exactly one attempt.
+        Stk500Case{
+            "OneAttemptWithR1",
+            {"--nosync-signon", "1"},
+            {"-r1"},
+            Steps("failed (retries = 2; noSync = 1)\n", kOk, kOk, kOk, kOk) +
+                kVersion,
+            kWire},
+        Stk500Case{
+            "OneAttemptWithRMinus5",
+            {"--nosync-signon", "1"},
+            {"-r-5"},
+            Steps("failed (retries = 2; noSync = 1)\n", kOk, kOk, kOk, kOk) +
+                kVersion,
+            kWire},
+        // The parameter reads keep their limit of 100 (99 attempts).
+        Stk500Case{"AlwaysOutOfSync",
+                   {"--always", "0x15"},
+                   {"-r5"},
+                   Steps("failed (retries = 5; noSync = 4)\n", "timeout\n",
+                         "failed (retries = 5; noSync = 99)\n",
+                         "failed (retries = 5; noSync = 99)\n",
+                         "failed (retries = 5; noSync = 99)\n") +
+                       "Some errors occured\n",
+                   Repeat("stk500 31 20 @115200 8N1\n", 4) +
+                       "stk500 30 20 @115200 8N1\n" +
+                       Repeat("stk500 41 80 20 @115200 8N1\n", 99) +
+                       Repeat("stk500 41 81 20 @115200 8N1\n", 99) +
+                       Repeat("stk500 41 82 20 @115200 8N1\n", 99)},
+        Stk500Case{"AlwaysGarbage",
+                   {"--always", "0"},
+                   {"-r3"},
+                   Steps("failed (retries = 3; noSync = 0)\n", "timeout\n",
+                         "failed (retries = 3; noSync = 0)\n",
+                         "failed (retries = 3; noSync = 0)\n",
+                         "failed (retries = 3; noSync = 0)\n") +
+                       "Some errors occured\n",
+                   ""},
+        Stk500Case{
+            "SilentAfterSignOn",
+            {"--silent-after", "1"},
+            {},
+            Steps(kOk, "timeout\n", "timeout\n", "timeout\n", "timeout\n") +
+                "Some errors occured\n",
+            ""},
+        Stk500Case{
+            "HangUpAfterSignOn",
+            {"--hangup-after", "1"},
+            {},
+            Steps(kOk, "Can't read/write port\n", "Can't read/write port\n",
+                  "Can't read/write port\n", "Can't read/write port\n") +
+                "Some errors occured\n",
+            ""},
+        Stk500Case{"HangUpAtSignOn",
+                   {"--hangup-after", "0"},
+                   {},
+                   "Presence check...Can't read/write port\n\n"
+                   "AVR910 presence check (115200 baud)..."
+                   "Can't read/write port\n",
+                   ""},
+        Stk500Case{"NothingConnected",
+                   {"--silent-after", "0"},
+                   {"-r2"},
+                   "Presence check...timeout\n" + Nothing(2),
+                   ""},
+        Stk500Case{"WrongBaudIsSilence",
+                   {"--baud", "57600"},
+                   {"-r2", "-t5"},
+                   "Presence check...timeout\n" + Nothing(2),
+                   ""}),
+    [](const testing::TestParamInfo<Stk500Case> &p) {
+      return std::string(p.param.name);
+    });
+
+// A port must be closed before the sweep opens the next one: with COM1 and
+// COM2 on the same device, COM2 opens only if COM1 was closed.
+TEST(Stk500Sweep, ClosesEachPortBeforeTheNext) {
+  Sim sim = StartSim({"stk500"});
+  RunResult run = RunPortvet({"-c0"}, {{"COM1", sim.path}, {"COM2", sim.path}});
+  StopSim(sim);
+  ASSERT_FALSE(run.hung);
+  std::string found = Steps(kOk, kOk, kOk, kOk, kOk) + kVersion + "\n\n";
+  EXPECT_EQ(run.out, Banner() + "\nChecking COM1:\n" + found +
+                         "\nChecking COM2:\n" + found +
+                         "\nChecking COM3:\nUnable to open COM port COM3\n" +
+                         "\nChecking COM4:\nUnable to open COM port COM4\n");
+  EXPECT_EQ(run.status, 0);
+}
+
+// The port is exclusive: a second portvet is refused while the first holds
+// it (tests run as root too, which TIOCEXCL alone would let through), and
+// the port is free again once the first has ended.
+TEST(Stk500Sweep, SecondInstanceIsRefused) {
+  Sim sim = StartSim({"stk500", "--silent-after", "0"});
+  Running first;
+  StartPortvet({"-c1", "-r1000"}, {{"COM1", sim.path}}, &first);
+  std::string shown = ReadUntil(first.out, "AVR910 presence check", 30);
+  ASSERT_NE(shown.find("AVR910 presence check"), std::string::npos);
+  RunResult second = RunPortvet({"-c1"}, {{"COM1", sim.path}});
+  EXPECT_EQ(second.out, Banner() +
+                            "\nChecking COM1:\nUnable to open COM port "
+                            "COM1\n");
+  first.Kill();
+  RunResult third = RunPortvet({"-c1", "-r2"}, {{"COM1", sim.path}});
+  StopSim(sim);
+  EXPECT_EQ(third.out, Banner() +
+                           "\nChecking COM1:\nPresence check...timeout\n" +
+                           Nothing(2) + "\n\n");
+}
+
+}  // namespace

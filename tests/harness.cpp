@@ -1,0 +1,193 @@
+#include "harness.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+std::vector<char *> Argv(const std::string &bin,
+                         const std::vector<std::string> &args) {
+  std::vector<char *> argv;
+  argv.push_back(const_cast<char *>(bin.c_str()));
+  for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// The environment of the test, without PORTVET_COMn, plus the port map.
+std::vector<std::string> Environment(
+    const std::map<std::string, std::string> &ports) {
+  std::vector<std::string> env;
+  for (char **e = environ; *e != nullptr; e++) {
+    if (strncmp(*e, "PORTVET_COM", 11) != 0) env.emplace_back(*e);
+  }
+  for (int n = 1; n <= 4; n++) {
+    std::string name = "COM" + std::to_string(n);
+    auto it = ports.find(name);
+    std::string path =
+        it != ports.end() ? it->second : "/nonexistent/portvet-test-" + name;
+    env.push_back("PORTVET_" + name + "=" + path);
+  }
+  return env;
+}
+
+pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
+            const std::vector<std::string> *env, int *out) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  std::vector<char *> argv = Argv(bin, args);
+  std::vector<char *> envp;
+  if (env != nullptr) {
+    for (const auto &e : *env) envp.push_back(const_cast<char *>(e.c_str()));
+    envp.push_back(nullptr);
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    setsid();  // no controlling terminal that a pty could become
+    if (env != nullptr) {
+      execve(bin.c_str(), argv.data(), envp.data());
+    } else {
+      execv(bin.c_str(), argv.data());
+    }
+    _exit(127);
+  }
+  close(fds[1]);
+  *out = fds[0];
+  return pid;
+}
+
+double Now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Reads fd to its end or until the deadline; false when the deadline won.
+bool ReadAll(int fd, std::string *text, double deadline) {
+  for (;;) {
+    int left = static_cast<int>((deadline - Now()) * 1000);
+    if (left <= 0) return false;
+    pollfd pfd = {fd, POLLIN, 0};
+    int n = poll(&pfd, 1, left);
+    if (n < 0) continue;
+    if (n == 0) return false;
+    char buf[4096];
+    ssize_t r = read(fd, buf, sizeof buf);
+    if (r <= 0) return true;
+    text->append(buf, static_cast<size_t>(r));
+  }
+}
+
+}  // namespace
+
+Sim::Sim(Sim &&other) noexcept
+    : pid(other.pid), out(other.out), path(std::move(other.path)) {
+  other.pid = -1;
+  other.out = -1;
+}
+
+Sim::~Sim() { StopSim(*this); }
+
+Running::~Running() { Kill(); }
+
+void Running::Kill() {
+  if (pid > 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(out);
+    pid = -1;
+  }
+}
+
+Sim StartSim(const std::vector<std::string> &args) {
+  Sim sim;
+  sim.pid = Spawn(PORTVET_SIM_BIN, args, nullptr, &sim.out);
+  std::string first = ReadUntil(sim.out, "\n", 10);
+  size_t end = first.find('\n');
+  if (end != std::string::npos) sim.path = first.substr(0, end);
+  return sim;
+}
+
+std::string StopSim(Sim &sim) {
+  std::string log;
+  if (sim.pid > 0) {
+    kill(sim.pid, SIGTERM);
+    ReadAll(sim.out, &log, Now() + 10);
+    waitpid(sim.pid, nullptr, 0);
+    close(sim.out);
+    sim.pid = -1;
+  }
+  return log;
+}
+
+void StartPortvet(const std::vector<std::string> &args,
+                  const std::map<std::string, std::string> &ports,
+                  Running *running) {
+  std::vector<std::string> env = Environment(ports);
+  running->pid = Spawn(PORTVET_BIN, args, &env, &running->out);
+}
+
+RunResult RunPortvet(const std::vector<std::string> &args,
+                     const std::map<std::string, std::string> &ports,
+                     int limit_seconds) {
+  RunResult run;
+  int out = -1;
+  std::vector<std::string> env = Environment(ports);
+  pid_t pid = Spawn(PORTVET_BIN, args, &env, &out);
+  if (!ReadAll(out, &run.out, Now() + limit_seconds)) {
+    run.hung = true;
+    kill(pid, SIGKILL);
+  }
+  close(out);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string ReadUntil(int fd, const std::string &text, int seconds) {
+  std::string got;
+  double deadline = Now() + seconds;
+  while (got.find(text) == std::string::npos) {
+    int left = static_cast<int>((deadline - Now()) * 1000);
+    if (left <= 0) break;
+    pollfd pfd = {fd, POLLIN, 0};
+    if (poll(&pfd, 1, left) <= 0) continue;
+    // One byte at a time: what follows the text stays in the pipe.
+    char c;
+    if (read(fd, &c, 1) != 1) break;
+    got += c;
+  }
+  return got;
+}
+
+std::string Banner() {
+  return "STK500/AVR910 connection check\nCOM port stress test\nv1.2 "
+         "(portvet " PORTVET_VERSION ")\n";
+}
+
+std::string Usage() {
+  return "\nTest connection to a STK500/AVR910 compatible device and list "
+         "error details\n"
+         "\nUsage: Portvet -cn [-rn] [-tn]\n\n"
+         "   -cn\t  n = 1 - 4 for COM1 - 4\n"
+         "\t  n = 0 for all four ports\n"
+         "   -rn\t  n = number of connection retries (default = 50)\n"
+         "   -tn\t  n = timeout value for COM port in ms (defaut 20ms)\n"
+         "\n\nPerformance test for COM port with error details/counter\n\n"
+         "Connect TXD and RXD line or use device that echos every byte\n"
+         "Usage Portvet -st -cn [-bn] [-rn]\n\n"
+         "   -cn\t  n = 1 - 4 for COM1 - 4\n"
+         "   -bn\t  n = baudrate (default = 115200)\n"
+         "   -rn\t  n = test loops (default = 10)\n";
+}

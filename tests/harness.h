@@ -1,0 +1,68 @@
+// Runs the real portvet binary against portvet-sim on pseudo-terminals.
+#ifndef PORTVET_TESTS_HARNESS_H
+#define PORTVET_TESTS_HARNESS_H
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+// A running simulator; its slave path is what the tool opens.
+// It is stopped at the latest when it goes out of scope, so a failed
+// assertion never leaves one running.
+struct Sim {
+  pid_t pid = -1;
+  int out = -1;  // the simulator's standard output
+  std::string path;
+  Sim() = default;
+  Sim(Sim &&other) noexcept;
+  Sim(const Sim &) = delete;
+  Sim &operator=(const Sim &) = delete;
+  ~Sim();
+};
+
+// Starts portvet-sim with the arguments (personality first).
+Sim StartSim(const std::vector<std::string> &args);
+
+// Stops the simulator and returns the log it printed after the path line.
+std::string StopSim(Sim &sim);
+
+struct RunResult {
+  std::string out;
+  int status = -1;    // exit status; -1 when killed
+  bool hung = false;  // killed after the time limit
+};
+
+// Runs portvet with the arguments; ports maps "COM1".."COM4" to paths, and
+// every port not named maps to a path that does not exist, so no test ever
+// touches a real serial port.
+RunResult RunPortvet(const std::vector<std::string> &args,
+                     const std::map<std::string, std::string> &ports,
+                     int limit_seconds = 90);
+
+// A portvet started without waiting; killed when it goes out of scope.
+struct Running {
+  pid_t pid = -1;
+  int out = -1;  // its standard output
+  Running() = default;
+  Running(const Running &) = delete;
+  Running &operator=(const Running &) = delete;
+  ~Running();
+  void Kill();
+};
+
+void StartPortvet(const std::vector<std::string> &args,
+                  const std::map<std::string, std::string> &ports,
+                  Running *running);
+
+// Reads from fd until text has appeared or seconds have passed.
+std::string ReadUntil(int fd, const std::string &text, int seconds);
+
+// The three banner lines every run begins with.
+std::string Banner();
+
+// The usage text.
+std::string Usage();
+
+#endif
