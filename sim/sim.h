@@ -51,6 +51,7 @@ struct sim_state {
   long counts[256];  // commands seen, by command byte
   long answered;     // commands answered
   long position;     // echo: bytes seen
+  sim_line logged;   // echo: the line settings last logged
 };
 
 // Each returns the reply to write in out/out_len (up to 1024 bytes).
@@ -60,6 +61,9 @@ sim_action sim_avr910(const sim_knobs *k, sim_state *s, const sim_line *line,
                       unsigned char byte, unsigned char *out, size_t *out_len);
 sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
                     size_t in_len, unsigned char *out, size_t *out_len);
+
+// The baud rate of a line whose rate has no Bnnn constant; 0 if unknown.
+long sim_custom_baud(int fd);
 
 // Writes a log line "<who> <hex bytes> <baud> <frame>" to stdout.
 void sim_log(const char *who, const unsigned char *bytes, size_t len,

@@ -146,6 +146,9 @@ static void sim_read_line(int master, sim_line *line) {
     return;
   }
   line->baud = sim_rate(cfgetospeed(&tio));
+  if (line->baud == 0) {
+    line->baud = sim_custom_baud(master);
+  }
   int bits = (tio.c_cflag & CSIZE) == CS8   ? 8
              : (tio.c_cflag & CSIZE) == CS7 ? 7
              : (tio.c_cflag & CSIZE) == CS6 ? 6
@@ -262,6 +265,11 @@ int main(int argc, char **argv) {
     size_t out_len = 0;
     sim_action action = SIM_GO_ON;
     if (strcmp(personality, "echo") == 0) {
+      if (line.baud != state.logged.baud ||
+          strcmp(line.frame, state.logged.frame) != 0) {
+        sim_log("echo", NULL, 0, &line);  // the line as the tool set it
+        state.logged = line;
+      }
       action = sim_echo(&knobs, &state, in, (size_t)n, out, &out_len);
       if (!sim_write_all(master, out, out_len)) {
         status = 1;

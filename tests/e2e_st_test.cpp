@@ -32,6 +32,7 @@ struct StCase {
   std::vector<std::string> sim;   // knobs after "echo"; empty: no device
   std::vector<std::string> args;  // after -st
   std::string out;                // after the banner
+  std::string wire = "";          // the simulator's log; empty: not checked
 };
 
 void PrintTo(const StCase &c, std::ostream *os) { *os << c.name; }
@@ -51,10 +52,13 @@ TEST_P(StTest, CountsEveryError) {
   std::vector<std::string> args = {"-st"};
   args.insert(args.end(), c.args.begin(), c.args.end());
   RunResult run = RunPortvet(args, ports);
-  StopSim(sim);
+  std::string log = StopSim(sim);
   ASSERT_FALSE(run.hung);
   EXPECT_EQ(run.out, Banner() + c.out);
   EXPECT_EQ(run.status, 0);
+  if (!c.wire.empty()) {
+    EXPECT_EQ(log, c.wire);
+  }
 }
 
 const std::vector<std::string> kEcho = {"--flip", "1"};
@@ -67,7 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
         StCase{"PerfectLoopback",
                kEcho,
                {"-c1", "-r3"},
-               Header("COM1", 115200, 3) + "Summary: 0 errors\n"},
+               Header("COM1", 115200, 3) + "Summary: 0 errors\n",
+               "echo @115200 8N1\n"},
         StCase{"DefaultLoops",
                kEcho,
                {"-c1"},
@@ -106,11 +111,18 @@ INSTANTIATE_TEST_SUITE_P(
         StCase{"LowestBaud",
                kEcho,
                {"-c1", "-b600", "-r1"},
-               Header("COM1", 600, 1) + "Summary: 0 errors\n"},
+               Header("COM1", 600, 1) + "Summary: 0 errors\n",
+               "echo @600 8N1\n"},
         StCase{"HighestBaud",
                kEcho,
                {"-c1", "-b256000", "-r1"},
-               Header("COM1", 256000, 1) + "Summary: 0 errors\n"},
+               Header("COM1", 256000, 1) + "Summary: 0 errors\n",
+               "echo @256000 8N1\n"},
+        StCase{"UnusualBaud",
+               kEcho,
+               {"-c1", "-b31250", "-r1"},
+               Header("COM1", 31250, 1) + "Summary: 0 errors\n",
+               "echo @31250 8N1\n"},
         StCase{"LastOptionWins",
                kEcho,
                {"-c3", "-C1", "-r5", "-R2", "-b9600", "-B19200"},
