@@ -41,20 +41,13 @@ class Avr910Test : public testing::TestWithParam<Avr910Case> {};
 
 TEST_P(Avr910Test, ReportsEveryStep) {
   const Avr910Case &c = GetParam();
-  std::vector<std::string> sim_args = {"avr910"};
-  sim_args.insert(sim_args.end(), c.sim.begin(), c.sim.end());
-  Sim sim = StartSim(sim_args);
-  ASSERT_FALSE(sim.path.empty());
-  std::vector<std::string> args = {"-c1"};
-  args.insert(args.end(), c.args.begin(), c.args.end());
-  RunResult run = RunPortvet(args, {{"COM1", sim.path}});
-  std::string log = StopSim(sim);
+  RunResult run = RunOnCom1("avr910", c.sim, Concat({"-c1"}, c.args));
   ASSERT_FALSE(run.hung);
   EXPECT_EQ(run.out,
             Banner() + "\nChecking COM1:\n" + kPresence + c.block + "\n\n");
   EXPECT_EQ(run.status, 0);
   if (!c.wire.empty()) {
-    EXPECT_EQ(log, c.wire);
+    EXPECT_EQ(run.log, c.wire);
   }
 }
 

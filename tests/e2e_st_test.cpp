@@ -41,23 +41,13 @@ class StTest : public testing::TestWithParam<StCase> {};
 
 TEST_P(StTest, CountsEveryError) {
   const StCase &c = GetParam();
-  std::vector<std::string> sim_args = {"echo"};
-  sim_args.insert(sim_args.end(), c.sim.begin(), c.sim.end());
-  Sim sim = c.sim.empty() ? Sim() : StartSim(sim_args);
-  std::map<std::string, std::string> ports;
-  if (!c.sim.empty()) {
-    ASSERT_FALSE(sim.path.empty());
-    ports["COM1"] = sim.path;
-  }
-  std::vector<std::string> args = {"-st"};
-  args.insert(args.end(), c.args.begin(), c.args.end());
-  RunResult run = RunPortvet(args, ports);
-  std::string log = StopSim(sim);
+  RunResult run =
+      RunOnCom1(c.sim.empty() ? "" : "echo", c.sim, Concat({"-st"}, c.args));
   ASSERT_FALSE(run.hung);
   EXPECT_EQ(run.out, Banner() + c.out);
   EXPECT_EQ(run.status, 0);
   if (!c.wire.empty()) {
-    EXPECT_EQ(log, c.wire);
+    EXPECT_EQ(run.log, c.wire);
   }
 }
 

@@ -155,6 +155,27 @@ RunResult RunPortvet(const std::vector<std::string> &args,
   return run;
 }
 
+RunResult RunOnCom1(const std::string &personality,
+                    const std::vector<std::string> &knobs,
+                    const std::vector<std::string> &args) {
+  if (personality.empty()) return RunPortvet(args, {});
+  Sim sim = StartSim(Concat({personality}, knobs));
+  if (sim.path.empty()) {
+    RunResult failed;
+    failed.out = "(portvet-sim did not start)";
+    return failed;
+  }
+  RunResult run = RunPortvet(args, {{"COM1", sim.path}});
+  run.log = StopSim(sim);
+  return run;
+}
+
+std::vector<std::string> Concat(std::vector<std::string> a,
+                                const std::vector<std::string> &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 std::string ReadUntil(int fd, const std::string &text, int seconds) {
   std::string got;
   double deadline = Now() + seconds;

@@ -30,6 +30,7 @@ std::string StopSim(Sim &sim);
 
 struct RunResult {
   std::string out;
+  std::string log;    // what the simulator logged, when there was one
   int status = -1;    // exit status; -1 when killed
   bool hung = false;  // killed after the time limit
 };
@@ -40,6 +41,17 @@ struct RunResult {
 RunResult RunPortvet(const std::vector<std::string> &args,
                      const std::map<std::string, std::string> &ports,
                      int limit_seconds = 90);
+
+// Runs portvet with the arguments, COM1 mapped to a fresh portvet-sim of
+// the personality with the knobs (no device at all when personality is
+// empty), and keeps the simulator's log.
+RunResult RunOnCom1(const std::string &personality,
+                    const std::vector<std::string> &knobs,
+                    const std::vector<std::string> &args);
+
+// The two argument lists one after the other.
+std::vector<std::string> Concat(std::vector<std::string> a,
+                                const std::vector<std::string> &b);
 
 // A portvet started without waiting; killed when it goes out of scope.
 struct Running {

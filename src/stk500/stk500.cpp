@@ -27,12 +27,6 @@ void stk500_ComInit(serial_port *port, int timeout) {
   serial_setup(port, (uint32_t)timeout, 115200);
 }
 
-// Writes a whole command; 1 on success, 0 on a failed or short write.
-static int stk500_send(serial_port *port, const unsigned char *cmd,
-                       uint32_t len) {
-  uint32_t put = 0;
-  return serial_write(port, cmd, len, &put) && put == len;
-}
 
 // Reads n bytes: STK500_RECEIVED, STK500_PORT_FAILURE or STK500_TIMEOUT.
 static int stk500_receive(serial_port *port, unsigned char *buf, uint32_t n) {
@@ -43,15 +37,24 @@ static int stk500_receive(serial_port *port, unsigned char *buf, uint32_t n) {
   return got < n ? STK500_TIMEOUT : STK500_RECEIVED;
 }
 
+// Writes a whole command and reads the first n bytes of its answer:
+// STK500_RECEIVED, STK500_PORT_FAILURE (also for a short write) or
+// STK500_TIMEOUT.
+static int stk500_ask(serial_port *port, const unsigned char *cmd,
+                      uint32_t len, unsigned char *reply, uint32_t n) {
+  uint32_t put = 0;
+  if (!serial_write(port, cmd, len, &put) || put != len) {
+    return STK500_PORT_FAILURE;
+  }
+  return stk500_receive(port, reply, n);
+}
+
 int stk500_CheckPresent(serial_port *port, int attempts, int *noSync) {
   static const unsigned char cmd[] = {STK_GET_SIGN_ON, STK_CRC_EOP};
   *noSync = 0;
   for (int attempt = 1; attempt < attempts; attempt++) {
-    if (!stk500_send(port, cmd, sizeof cmd)) {
-      return STK500_PORT_FAILURE;
-    }
     unsigned char reply = 0;
-    int r = stk500_receive(port, &reply, 1);
+    int r = stk500_ask(port, cmd, sizeof cmd, &reply, 1);
     if (r != STK500_RECEIVED) {
       return r;
     }
@@ -76,11 +79,8 @@ int stk500_GetSync(serial_port *port, int attempts, int *noSync) {
   static const unsigned char cmd[] = {STK_GET_SYNC, STK_CRC_EOP};
   *noSync = 0;
   for (int attempt = 1; attempt < attempts; attempt++) {
-    if (!stk500_send(port, cmd, sizeof cmd)) {
-      return STK500_PORT_FAILURE;
-    }
     unsigned char reply[2];
-    int r = stk500_receive(port, reply, sizeof reply);
+    int r = stk500_ask(port, cmd, sizeof cmd, reply, sizeof reply);
     if (r != STK500_RECEIVED) {
       return r;
     }
@@ -101,11 +101,8 @@ int stk500_GetParameterValue(serial_port *port, int attempts,
   const unsigned char cmd[] = {STK_GET_PARAMETER, parameter, STK_CRC_EOP};
   *noSync = 0;
   for (int attempt = 1; attempt < attempts; attempt++) {
-    if (!stk500_send(port, cmd, sizeof cmd)) {
-      return STK500_PORT_FAILURE;
-    }
     unsigned char reply = 0;
-    int r = stk500_receive(port, &reply, 1);
+    int r = stk500_ask(port, cmd, sizeof cmd, &reply, 1);
     if (r != STK500_RECEIVED) {
       return r;
     }
