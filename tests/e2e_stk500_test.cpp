@@ -35,6 +35,7 @@ struct Stk500Case {
   std::vector<std::string> args;  // after -c1
   std::string block;              // between "Checking COM1:" and "\n\n"
   std::string wire;               // the simulator's log; empty: not checked
+  const char *not_under_wine = nullptr;  // why Wine cannot run it
 };
 
 void PrintTo(const Stk500Case &c, std::ostream *os) { *os << c.name; }
@@ -43,6 +44,8 @@ class Stk500Test : public testing::TestWithParam<Stk500Case> {};
 
 TEST_P(Stk500Test, ReportsEveryStep) {
   const Stk500Case &c = GetParam();
+  if (UnderWine() && c.not_under_wine != nullptr)
+    GTEST_SKIP() << c.not_under_wine;
   RunResult run = RunOnCom1("stk500", c.sim, Concat({"-c1"}, c.args));
   ASSERT_FALSE(run.hung);
   EXPECT_EQ(run.out, Banner() + "\nChecking COM1:\n" + c.block + "\n\n");
@@ -179,14 +182,16 @@ INSTANTIATE_TEST_SUITE_P(
             Steps(kOk, "Can't read/write port\n", "Can't read/write port\n",
                   "Can't read/write port\n", "Can't read/write port\n") +
                 "Some errors occured\n",
-            ""},
+            "",
+            kWineHangUp},
         Stk500Case{"HangUpAtSignOn",
                    {"--hangup-after", "0"},
                    {},
                    "Presence check...Can't read/write port\n\n"
                    "AVR910 presence check (115200 baud)..."
                    "Can't read/write port\n",
-                   ""},
+                   "",
+                   kWineHangUp},
         Stk500Case{"NothingConnected",
                    {"--silent-after", "0"},
                    {"-r2"},
@@ -220,6 +225,7 @@ TEST(Stk500Sweep, ClosesEachPortBeforeTheNext) {
 // it (tests run as root too, which TIOCEXCL alone would let through), and
 // the port is free again once the first has ended.
 TEST(Stk500Sweep, SecondInstanceIsRefused) {
+  if (UnderWine()) GTEST_SKIP() << kWineExclusive;
   Sim sim = StartSim({"stk500", "--silent-after", "0"});
   Running first;
   StartPortvet({"-c1", "-r1000"}, {{"COM1", sim.path}}, &first);

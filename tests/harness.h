@@ -71,6 +71,15 @@ void StartPortvet(const std::vector<std::string> &args,
 // Reads from fd until text has appeared or seconds have passed.
 std::string ReadUntil(int fd, const std::string &text, int seconds);
 
+// Whether the tests run the Windows build under Wine.
+bool UnderWine();
+
+// What Wine cannot express, for the cases that skip themselves under it
+// (the README lists them).
+extern const char *const kWineHangUp;
+extern const char *const kWineExclusive;
+extern const char *const kWineCustomRate;
+
 // The three banner lines every run begins with.
 std::string Banner();
 

@@ -1,0 +1,34 @@
+#!/bin/sh
+# Makes (create) or shuts down (stop) the Wine prefix that the end-to-end
+# tests of the Windows build run in.
+#   prefix.sh create PREFIX LOADER
+#   prefix.sh stop PREFIX
+set -e
+action=$1
+prefix=$2
+loader=$3
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+case "$action" in
+create)
+  rm -rf "$prefix"
+  "$loader" wineboot -i >/dev/null 2>&1
+  # The tests point COM1..COM4 at their simulators through the links
+  # ports/comN; none may reach a real port meanwhile. Wine links COMn to
+  # every /dev/ttyS* it finds unless the Ports key says otherwise, and falls
+  # back to /dev/ttySn for a link that leads nowhere: so the key names the
+  # ports/comN links, and "no port" is a directory, which no open accepts.
+  mkdir -p "$prefix/no-port" "$prefix/ports"
+  for n in 1 2 3 4; do
+    ln -sfn "$prefix/no-port" "$prefix/ports/com$n"
+    "$loader" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" \
+      /d "$prefix/ports/com$n" /f >/dev/null 2>&1
+  done
+  wineserver -k 2>/dev/null || true
+  # Keep one server for the whole run: starting one costs seconds.
+  wineserver -p </dev/null >/dev/null 2>&1
+  "$loader" cmd /c exit >/dev/null 2>&1 || true
+  ;;
+stop)
+  wineserver -k 2>/dev/null || true
+  ;;
+esac
