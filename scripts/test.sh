@@ -1,8 +1,16 @@
 #!/bin/sh
-# Builds portvet and runs every test.
+# Builds portvet and runs every test: the native suite (with the Windows
+# builds under Wine where MinGW-w64 and Wine are installed, and valgrind's
+# descriptor check), then the same suite built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then each fuzz target for a bounded time where
+# clang's libFuzzer is installed.
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j2
-ctest --test-dir build -j4 --output-on-failure
+cmake --preset native
+cmake --build --preset native -j2
+ctest --preset native
+
+cmake --preset sanitize
+cmake --build --preset sanitize -j2
+ctest --preset sanitize
