@@ -14,3 +14,13 @@ ctest --preset native
 cmake --preset sanitize
 cmake --build --preset sanitize -j2
 ctest --preset sanitize
+
+if command -v clang++ >/dev/null 2>&1 &&
+   echo 'extern "C" int LLVMFuzzerTestOneInput(const char *, long) { return 0; }' |
+     clang++ -x c++ -fsanitize=fuzzer - -o /dev/null >/dev/null 2>&1; then
+  cmake --preset fuzz
+  cmake --build --preset fuzz -j2
+  ctest --preset fuzz
+else
+  echo "SKIPPED: fuzz targets (clang++ with libFuzzer is not installed)"
+fi

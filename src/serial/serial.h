@@ -13,7 +13,12 @@
 
 #include <stdint.h>
 
-#ifdef _WIN32
+#if defined(PORTVET_SERIAL_MEMORY)
+// The in-memory port of the fuzz targets (fuzz/serial_memory.cpp).
+struct serial_port {
+  int open;
+};
+#elif defined(_WIN32)
 struct serial_port {
   void *handle;  // HANDLE; INVALID_HANDLE_VALUE while closed
 };
