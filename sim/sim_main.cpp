@@ -22,7 +22,7 @@ static void sim_on_signal(int) { sim_stop = 1; }
 
 static void sim_usage(void) {
   fprintf(stderr,
-          "usage: portvet-sim stk500|avr910|echo [--link PATH]\n"
+          "usage: portvet-sim stk500|avr910|echo|noise [--link PATH]\n"
           "                   [--line default|raw] [--KNOB N]...\n"
           "  all:    --baud N (answer only at this rate; 0 = any)\n"
           "  stk500: --hw N --sw-major N --sw-minor N --id TEXT\n"
@@ -186,10 +186,25 @@ static int sim_write_all(int fd, const unsigned char *buf, size_t len) {
   return 1;
 }
 
+// The noise personality: 32 pseudo-random bytes (xorshift) every
+// millisecond, whatever the tool sends.
+static void sim_noise(int master, uint32_t *seed) {
+  unsigned char out[32];
+  for (unsigned char &b : out) {
+    *seed ^= *seed << 13;
+    *seed ^= *seed >> 17;
+    *seed ^= *seed << 5;
+    b = (unsigned char)*seed;
+  }
+  if (write(master, out, sizeof out) < 0) {
+    return;  // a full buffer: the noise is lost, as on a wire
+  }
+}
+
 int main(int argc, char **argv) {
   if (argc < 2 ||
       (strcmp(argv[1], "stk500") != 0 && strcmp(argv[1], "avr910") != 0 &&
-       strcmp(argv[1], "echo") != 0)) {
+       strcmp(argv[1], "echo") != 0 && strcmp(argv[1], "noise") != 0)) {
     sim_usage();
     return 2;
   }
@@ -257,17 +272,32 @@ int main(int argc, char **argv) {
   sim_state state;
   memset(&state, 0, sizeof state);
   int status = 0;
+  int noise = strcmp(personality, "noise") == 0;
+  if (noise) {
+    // Never block on a tool that stops reading: surplus noise is dropped.
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  }
+  uint32_t seed = 0x9E3779B9u;
   while (!sim_stop) {
     struct pollfd pfd = {master, POLLIN, 0};
-    if (poll(&pfd, 1, -1) < 0) {
+    if (noise) {
+      sim_noise(master, &seed);
+    }
+    if (poll(&pfd, 1, noise ? 1 : -1) < 0) {
       if (errno == EINTR) {
         continue;
       }
       status = 1;
       break;
     }
+    if (noise && (pfd.revents & POLLIN) == 0) {
+      continue;
+    }
     unsigned char in[4096];
     ssize_t n = read(master, in, sizeof in);
+    if (noise && n > 0) {
+      continue;  // noise does not listen
+    }
     if (n <= 0) {
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
         continue;

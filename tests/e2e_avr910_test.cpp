@@ -151,16 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "--short-first", "1"},
                    {"-r3"},
                    Found("115200", "AVR ISP", 2) + Queries(kSw, kHw, kSerial),
-                   ""},
-        Avr910Case{
-            "HangUpInTheMiddle",
-            {"--baud", "115200", "--unknown", "-1", "--hangup-after", "2"},
-            {"-r2"},
-            Found("115200", "AVR ISP", 1) +
-                "Software version...found (retires = 1)\n" + kSw +
-                "Hardware version...Can't read/write port\n",
-            "",
-            kWineHangUp}),
+                   ""}),
     [](const testing::TestParamInfo<Avr910Case> &p) {
       return std::string(p.param.name);
     });

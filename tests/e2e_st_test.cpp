@@ -97,12 +97,6 @@ INSTANTIATE_TEST_SUITE_P(
                {"-c1", "-r2"},
                Header("COM1", 115200, 2) + "Only 0 of 256 bytes read\n" +
                    "Summary: 1 errors\n"},
-        StCase{"HangUpMidTest",
-               {"--hangup-after-passes", "1"},
-               {"-c1", "-r3"},
-               Header("COM1", 115200, 3) + "Read error\n",
-               "",
-               kWineHangUp},
         StCase{"LowestBaud",
                kEcho,
                {"-c1", "-b600", "-r1"},

@@ -175,23 +175,6 @@ INSTANTIATE_TEST_SUITE_P(
             Steps(kOk, "timeout\n", "timeout\n", "timeout\n", "timeout\n") +
                 "Some errors occured\n",
             ""},
-        Stk500Case{
-            "HangUpAfterSignOn",
-            {"--hangup-after", "1"},
-            {},
-            Steps(kOk, "Can't read/write port\n", "Can't read/write port\n",
-                  "Can't read/write port\n", "Can't read/write port\n") +
-                "Some errors occured\n",
-            "",
-            kWineHangUp},
-        Stk500Case{"HangUpAtSignOn",
-                   {"--hangup-after", "0"},
-                   {},
-                   "Presence check...Can't read/write port\n\n"
-                   "AVR910 presence check (115200 baud)..."
-                   "Can't read/write port\n",
-                   "",
-                   kWineHangUp},
         Stk500Case{"NothingConnected",
                    {"--silent-after", "0"},
                    {"-r2"},

@@ -39,7 +39,8 @@ std::vector<std::string> Environment(
 }
 
 pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
-            const std::vector<std::string> *env, int *out) {
+            const std::vector<std::string> *env, int *out,
+            bool unprivileged = false) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
   std::vector<char *> argv = Argv(bin, args);
@@ -54,6 +55,10 @@ pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
     close(fds[0]);
     close(fds[1]);
     setsid();  // no controlling terminal that a pty could become
+    if (unprivileged && getuid() == 0 &&
+        (setgid(65534) != 0 || setuid(65534) != 0)) {
+      _exit(126);
+    }
     if (env != nullptr) {
       execve(bin.c_str(), argv.data(), envp.data());
     } else {
@@ -201,11 +206,12 @@ void StartPortvet(const std::vector<std::string> &args,
 
 RunResult RunPortvet(const std::vector<std::string> &args,
                      const std::map<std::string, std::string> &ports,
-                     int limit_seconds) {
+                     int limit_seconds, bool unprivileged) {
   RunResult run;
   int out = -1;
   std::vector<std::string> env = Environment(ports);
-  pid_t pid = SpawnPortvet(args, env, &out);
+  pid_t pid = unprivileged ? Spawn(PORTVET_BIN, args, &env, &out, true)
+                           : SpawnPortvet(args, env, &out);
   if (!ReadAll(out, &run.out, Now() + limit_seconds)) {
     run.hung = true;
     kill(pid, SIGKILL);

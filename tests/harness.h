@@ -37,10 +37,11 @@ struct RunResult {
 
 // Runs portvet with the arguments; ports maps "COM1".."COM4" to paths, and
 // every port not named maps to a path that does not exist, so no test ever
-// touches a real serial port.
+// touches a real serial port. Unprivileged runs the native portvet as
+// nobody when the tests run as root.
 RunResult RunPortvet(const std::vector<std::string> &args,
                      const std::map<std::string, std::string> &ports,
-                     int limit_seconds = 90);
+                     int limit_seconds = 90, bool unprivileged = false);
 
 // Runs portvet with the arguments, COM1 mapped to a fresh portvet-sim of
 // the personality with the knobs (no device at all when personality is
