@@ -27,7 +27,6 @@ void stk500_ComInit(serial_port *port, int timeout) {
   serial_setup(port, (uint32_t)timeout, 115200);
 }
 
-
 // Reads n bytes: STK500_RECEIVED, STK500_PORT_FAILURE or STK500_TIMEOUT.
 static int stk500_receive(serial_port *port, unsigned char *buf, uint32_t n) {
   uint32_t got = 0;
@@ -39,14 +38,18 @@ static int stk500_receive(serial_port *port, unsigned char *buf, uint32_t n) {
 
 // Writes a whole command and reads the first n bytes of its answer:
 // STK500_RECEIVED, STK500_PORT_FAILURE (also for a short write) or
-// STK500_TIMEOUT.
-static int stk500_ask(serial_port *port, const unsigned char *cmd,
-                      uint32_t len, unsigned char *reply, uint32_t n) {
+// STK500_TIMEOUT. An answer that starts with "out of sync" is counted.
+static int stk500_ask(serial_port *port, const unsigned char *cmd, uint32_t len,
+                      unsigned char *reply, uint32_t n, int *noSync) {
   uint32_t put = 0;
   if (!serial_write(port, cmd, len, &put) || put != len) {
     return STK500_PORT_FAILURE;
   }
-  return stk500_receive(port, reply, n);
+  int r = stk500_receive(port, reply, n);
+  if (r == STK500_RECEIVED && reply[0] == STK_NOSYNC) {
+    ++*noSync;
+  }
+  return r;
 }
 
 int stk500_CheckPresent(serial_port *port, int attempts, int *noSync) {
@@ -54,12 +57,9 @@ int stk500_CheckPresent(serial_port *port, int attempts, int *noSync) {
   *noSync = 0;
   for (int attempt = 1; attempt < attempts; attempt++) {
     unsigned char reply = 0;
-    int r = stk500_ask(port, cmd, sizeof cmd, &reply, 1);
+    int r = stk500_ask(port, cmd, sizeof cmd, &reply, 1, noSync);
     if (r != STK500_RECEIVED) {
       return r;
-    }
-    if (reply == STK_NOSYNC) {
-      ++*noSync;
     }
     if (reply == STK_INSYNC) {
       unsigned char id[8];
@@ -80,16 +80,13 @@ int stk500_GetSync(serial_port *port, int attempts, int *noSync) {
   *noSync = 0;
   for (int attempt = 1; attempt < attempts; attempt++) {
     unsigned char reply[2];
-    int r = stk500_ask(port, cmd, sizeof cmd, reply, sizeof reply);
+    int r = stk500_ask(port, cmd, sizeof cmd, reply, sizeof reply, noSync);
     if (r != STK500_RECEIVED) {
       return r;
     }
     // The second byte (STK_OK from a sound device) is not examined.
     if (reply[0] == STK_INSYNC) {
       return attempt;
-    }
-    if (reply[0] == STK_NOSYNC) {
-      ++*noSync;
     }
   }
   return STK500_FAILED;
@@ -102,12 +99,9 @@ int stk500_GetParameterValue(serial_port *port, int attempts,
   *noSync = 0;
   for (int attempt = 1; attempt < attempts; attempt++) {
     unsigned char reply = 0;
-    int r = stk500_ask(port, cmd, sizeof cmd, &reply, 1);
+    int r = stk500_ask(port, cmd, sizeof cmd, &reply, 1, noSync);
     if (r != STK500_RECEIVED) {
       return r;
-    }
-    if (reply == STK_NOSYNC) {
-      ++*noSync;
     }
     if (reply != STK_INSYNC) {
       continue;
