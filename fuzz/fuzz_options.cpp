@@ -48,9 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
   if (argc >= 2) {
     st_options s;
     refused = st_ParseOptions(argc, argv.data(), &s);
-    if (refused == NULL &&
-        ((s.port != -1 && (s.port < 1 || s.port > 4)) || s.baud < 600 ||
-         s.baud > 256000 || s.loops < 1)) {
+    if (refused == NULL && ((s.port != -1 && (s.port < 1 || s.port > 4)) ||
+                            s.baud < 600 || s.baud > 256000 || s.loops < 1)) {
       abort();
     }
   }
