@@ -79,9 +79,9 @@ struct Wine {
 };
 
 bool UnderWine(Wine *wine) {
-  const char *spec = getenv("PORTVET_WINE");
-  if (spec == nullptr || spec[0] == '\0') return false;
-  std::string s = spec;
+  const char *setting = getenv("PORTVET_WINE");
+  if (setting == nullptr || setting[0] == '\0') return false;
+  std::string s = setting;
   size_t a = s.find('|');
   size_t b = s.find('|', a + 1);
   if (a == std::string::npos || b == std::string::npos) return false;

@@ -1,4 +1,4 @@
-// Portable serial port access used by every part of portvet.
+// Portable serial port access used by every module of portvet.
 //
 // One port is open at a time; its state lives in a serial_port record that
 // the caller owns (a local variable), so nothing here allocates or keeps
