@@ -54,6 +54,8 @@ TEST_P(StTest, CountsEveryError) {
   }
 }
 
+// A loopback without faults. The knob list must not be empty (empty means
+// no device at all); the flip mask alone changes nothing.
 const std::vector<std::string> kEcho = {"--flip", "1"};
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,10 +1,8 @@
 #include "options.h"
 
-#include <ctype.h>
 #include <stddef.h>
-#include <string.h>
 
-#include "option_value.h"
+#include "option_arg.h"
 
 const char *main_ParseOptions(int argc, char **argv, main_options *options) {
   options->port = -1;
@@ -12,11 +10,8 @@ const char *main_ParseOptions(int argc, char **argv, main_options *options) {
   options->timeout = 20;
   for (int i = 1; i < argc; i++) {
     const char *arg = argv[i];
-    if (arg[0] != '-' || strlen(arg) < 3) {
-      return arg;
-    }
-    int value = option_value(arg + 2);
-    switch (tolower((unsigned char)arg[1])) {
+    int value = 0;
+    switch (option_split(arg, &value)) {
       case 'c':
         options->port = value;  // checked once all arguments are read
         break;
@@ -34,7 +29,7 @@ const char *main_ParseOptions(int argc, char **argv, main_options *options) {
         }
         options->timeout = value;  // negative: a huge unsigned count
         break;
-      default:
+      default:  // another letter, or no option at all
         return arg;
     }
   }

@@ -114,6 +114,7 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
       cfsetispeed(&tio, rate.speed);
       cfsetospeed(&tio, rate.speed);
       standard = 1;
+      break;
     }
   }
   // As on Windows, a setting the port refuses leaves it as it was.

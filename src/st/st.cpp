@@ -1,11 +1,8 @@
 #include "st.h"
 
-#include <ctype.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 
-#include "../main/option_value.h"
+#include "../main/option_arg.h"
 
 enum { ST_PATTERN = 256 };
 
@@ -21,11 +18,8 @@ const char *st_ParseOptions(int argc, char **argv, st_options *options) {
   options->loops = 10;
   for (int i = 2; i < argc; i++) {
     const char *arg = argv[i];
-    if (arg[0] != '-' || strlen(arg) < 3) {
-      return arg;
-    }
-    int value = option_value(arg + 2);
-    switch (tolower((unsigned char)arg[1])) {
+    int value = 0;
+    switch (option_split(arg, &value)) {
       case 'b':
         if (value < 600 || value > 256000) {
           return arg;
@@ -44,7 +38,7 @@ const char *st_ParseOptions(int argc, char **argv, st_options *options) {
         }
         options->loops = value;
         break;
-      default:
+      default:  // another letter, or no option at all
         return arg;
     }
   }
