@@ -2,6 +2,7 @@
 // file-static: a fuzz target runs one script at a time.
 #include "serial_memory.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "../src/serial/serial.h"
@@ -27,7 +28,9 @@ static int memory_next(void) {
 
 int serial_open(serial_port *port, const char *name) {
   port->open = 0;
+  port->why[0] = '\0';
   if (strcmp(name, "COM4") == 0) {
+    snprintf(port->why, sizeof port->why, "%s: never opens", name);
     return 0;  // one port that never opens
   }
   port->open = 1;

@@ -23,7 +23,7 @@ static void sim_on_signal(int) { sim_stop = 1; }
 static void sim_usage(void) {
   fprintf(stderr,
           "usage: portvet-sim stk500|avr910|echo|noise [--link PATH]\n"
-          "                   [--line default|raw] [--KNOB N]...\n"
+          "                   [--KNOB N]...\n"
           "  all:    --baud N (answer only at this rate; 0 = any)\n"
           "  stk500: --hw N --sw-major N --sw-minor N --id TEXT\n"
           "          --signon-end N --nosync-signon N --nosync-sync N\n"
@@ -212,7 +212,6 @@ int main(int argc, char **argv) {
   sim_knobs knobs;
   sim_defaults(&knobs, personality);
   const char *link = NULL;
-  int raw = 0;
   for (int i = 2; i < argc; i += 2) {
     if (i + 1 >= argc || strncmp(argv[i], "--", 2) != 0) {
       sim_usage();
@@ -220,10 +219,6 @@ int main(int argc, char **argv) {
     }
     if (strcmp(argv[i], "--link") == 0) {
       link = argv[i + 1];
-    } else if (strcmp(argv[i], "--line") == 0 &&
-               (strcmp(argv[i + 1], "raw") == 0 ||
-                strcmp(argv[i + 1], "default") == 0)) {
-      raw = argv[i + 1][0] == 'r';
     } else if (!sim_knob(&knobs, argv[i] + 2, argv[i + 1])) {
       fprintf(stderr, "portvet-sim: bad knob %s %s\n", argv[i], argv[i + 1]);
       return 2;
@@ -243,16 +238,6 @@ int main(int argc, char **argv) {
   if (slave < 0) {
     perror("portvet-sim: slave");
     return 1;
-  }
-  if (raw) {
-    // A line as a Windows port starts: binary, no flow control. A Windows
-    // program keeps the settings it does not name, and Wine reads a pty's
-    // default IXON as XON/XOFF flow control, which would eat 0x11 and 0x13.
-    struct termios tio;
-    if (tcgetattr(slave, &tio) == 0) {
-      cfmakeraw(&tio);
-      tcsetattr(slave, TCSANOW, &tio);
-    }
   }
   if (link != NULL) {
     unlink(link);

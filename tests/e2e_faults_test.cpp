@@ -4,6 +4,7 @@
 // that sends noise forever. Nothing may crash or hang, and the output holds
 // only the tool's own texts.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -100,17 +101,21 @@ TEST_P(StHangUp, ReadErrorAndNoSummary) {
 
 INSTANTIATE_TEST_SUITE_P(Passes, StHangUp, testing::Range(0, 3));
 
-// What both modes print for a port they cannot open.
+// What both modes print for a port they cannot open: standard output as
+// it always was, and on standard error one line that says why.
 void ExpectRefused(const std::map<std::string, std::string> &ports,
-                   bool unprivileged = false) {
-  RunResult check = RunPortvet({"-c1"}, ports, 90, unprivileged);
+                   const std::string &why,
+                   const RunOptions &options = RunOptions()) {
+  RunResult check = RunPortvet({"-c1"}, ports, options);
   EXPECT_EQ(check.out,
             Banner() + "\nChecking COM1:\nUnable to open COM port COM1\n");
+  EXPECT_EQ(check.err, "portvet: " + why + "\n");
   EXPECT_EQ(check.status, 0);
-  RunResult st = RunPortvet({"-st", "-c1", "-r1"}, ports, 90, unprivileged);
+  RunResult st = RunPortvet({"-st", "-c1", "-r1"}, ports, options);
   EXPECT_EQ(st.out, Banner() +
                         "\nInitiate test on COM1 (115200 baud, 1 loops):\n"
                         "Unable to open COM1\n");
+  EXPECT_EQ(st.err, "portvet: " + why + "\n");
   EXPECT_EQ(st.status, 0);
 }
 
@@ -121,23 +126,60 @@ TEST(Faults, PortHeldByAnotherProcess) {
   int fd = open(sim.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-  ExpectRefused({{"COM1", sim.path}});
+  ExpectRefused({{"COM1", sim.path}},
+                "COM1 (" + sim.path +
+                    "): Device or resource busy (held by another program)");
   close(fd);
   RunResult free = RunPortvet({"-c1", "-r2"}, {{"COM1", sim.path}});
   EXPECT_NE(free.out.find("Version: HW: 0x02"), std::string::npos);
+  EXPECT_EQ(free.err, "");
+}
+
+TEST(Faults, NoSuchPort) {
+  if (UnderWine()) {
+    // The prefix knows no COM9.
+    RunOptions options;
+    options.env = {{"PORTVET_COM1", "COM9"}};
+    ExpectRefused({},
+                  "COM1 (\\\\.\\COM9): File not found. (set PORTVET_COM1 "
+                  "to the port's name, e.g. COM7)",
+                  options);
+    return;
+  }
+  // Every port the test does not name is a path that does not exist.
+  ExpectRefused({},
+                "COM1 (/nonexistent/portvet-test-COM1): No such file or "
+                "directory (set PORTVET_COM1 to the port's device, e.g. "
+                "/dev/ttyUSB0)");
 }
 
 TEST(Faults, PathThatIsNoSerialPort) {
-  if (UnderWine()) GTEST_SKIP() << "a Wine COM link to a regular file opens";
-  ExpectRefused({{"COM1", "/etc/hostname"}});
-  ExpectRefused({{"COM1", "/"}});
+  // A file opens like a port, but has no line settings.
+  ExpectRefused({{"COM1", "/etc/hostname"}},
+                UnderWine() ? "COM1: Invalid handle. (not a serial port)"
+                            : "COM1 (/etc/hostname): not a serial port");
+  if (UnderWine()) return;  // Wine cannot link a COM port to a directory
+  ExpectRefused({{"COM1", "/"}},
+                "COM1 (/): Is a directory (not a serial port)");
 }
 
 TEST(Faults, DeviceNodeWithoutPermission) {
   if (UnderWine()) GTEST_SKIP() << "Wine runs as the prefix's owner";
   Sim sim = StartSim({"stk500"});
   ASSERT_EQ(chmod(sim.path.c_str(), 0), 0);
-  ExpectRefused({{"COM1", sim.path}}, true);
+  // The hint names the group the device belongs to (tty for a pty).
+  struct stat st;
+  ASSERT_EQ(stat(sim.path.c_str(), &st), 0);
+  const group *owner = getgrgid(st.st_gid);
+  ASSERT_NE(owner, nullptr);
+  std::string hint = st.st_gid == 0 ? "only root may open it"
+                                    : std::string("add your user to the ") +
+                                          owner->gr_name + " group";
+  RunOptions options;
+  options.unprivileged = true;
+  ExpectRefused({{"COM1", sim.path}},
+                "COM1 (" + sim.path + "): Permission denied (" + hint + ")",
+                options);
 }
 
 // Every line the tool can print for these runs; a device's bytes must
@@ -177,6 +219,7 @@ void ExpectOnlyOwnText(const std::string &out) {
 }
 
 TEST(Faults, NoiseForeverEnds) {
+  if (UnderWine()) GTEST_SKIP() << kWineNoiseBeforeSetup;
   RunResult check = RunOnCom1("noise", {}, {"-c1"});
   ASSERT_FALSE(check.hung);
   EXPECT_EQ(check.status, 0);

@@ -82,6 +82,14 @@ INSTANTIATE_TEST_SUITE_P(
                    Steps(kOk, kOk, kOk, kOk, kOk) +
                        "Version: HW: 0x80, SW: 0xAB.0x00\n",
                    ""},
+        // XON, XOFF and 0xFF pass as data: a line left with software flow
+        // control by another program would swallow 0x11 and 0x13.
+        Stk500Case{"FlowControlBytesAsData",
+                   {"--hw", "0x13", "--sw-major", "0x11", "--sw-minor", "0xff"},
+                   {},
+                   Steps(kOk, kOk, kOk, kOk, kOk) +
+                       "Version: HW: 0x13, SW: 0x11.0xFF\n",
+                   kWire},
         Stk500Case{"SignOnOutOfSyncThreeTimes",
                    {"--nosync-signon", "3"},
                    {},
@@ -202,6 +210,35 @@ TEST(Stk500Sweep, ClosesEachPortBeforeTheNext) {
                          "\nChecking COM3:\nUnable to open COM port COM3\n" +
                          "\nChecking COM4:\nUnable to open COM port COM4\n");
   EXPECT_EQ(run.status, 0);
+}
+
+// PORTVET_COMn reaches the ports past COM4 that USB adapters get. The Wine
+// prefix knows COM7 and COM12, and opens COM12 only as \\.\COM12, as
+// Windows does. The output keeps the name COMn.
+TEST(PortNames, PastCom4) {
+  if (!UnderWine())
+    GTEST_SKIP() << "COMk names a Windows port (natively PORTVET_COMn is a "
+                    "path, as in every other test)";
+  Sim stk = StartSim({"stk500"});
+  Sim echo = StartSim({"echo"});
+  RunOptions options;
+  options.env = {{"PORTVET_COM1", "COM7"},
+                 {"PORTVET_COM2", "COM12"},
+                 {"PORTVET_COM3", "\\\\.\\COM7"}};
+  const std::map<std::string, std::string> ports = {{"COM7", stk.path},
+                                                    {"COM12", echo.path}};
+  std::string found = Steps(kOk, kOk, kOk, kOk, kOk) + kVersion + "\n\n";
+  RunResult com1 = RunPortvet({"-c1"}, ports, options);
+  EXPECT_EQ(com1.out, Banner() + "\nChecking COM1:\n" + found);
+  EXPECT_EQ(com1.err, "");
+  RunResult com2 = RunPortvet({"-st", "-c2", "-r1"}, ports, options);
+  EXPECT_EQ(com2.out, Banner() +
+                          "\nInitiate test on COM2 (115200 baud, 1 loops):\n"
+                          "Summary: 0 errors\n");
+  EXPECT_EQ(com2.err, "");
+  // Any other value is opened as it stands.
+  RunResult com3 = RunPortvet({"-c3"}, ports, options);
+  EXPECT_EQ(com3.out, Banner() + "\nChecking COM3:\n" + found);
 }
 
 // The port is exclusive: a second portvet is refused while the first holds

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -21,14 +22,15 @@ std::vector<char *> Argv(const std::string &bin,
   return argv;
 }
 
-// The environment of the test, without PORTVET_COMn, plus the port map.
+// The environment of the test, without PORTVET_COMn, plus the port map
+// when with_ports is set.
 std::vector<std::string> Environment(
-    const std::map<std::string, std::string> &ports) {
+    const std::map<std::string, std::string> &ports, bool with_ports) {
   std::vector<std::string> env;
   for (char **e = environ; *e != nullptr; e++) {
     if (strncmp(*e, "PORTVET_COM", 11) != 0) env.emplace_back(*e);
   }
-  for (int n = 1; n <= 4; n++) {
+  for (int n = 1; with_ports && n <= 4; n++) {
     std::string name = "COM" + std::to_string(n);
     auto it = ports.find(name);
     std::string path =
@@ -38,9 +40,11 @@ std::vector<std::string> Environment(
   return env;
 }
 
+// Starts bin; its standard output is *out, its standard error err_fd (-1:
+// the test's own).
 pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
-            const std::vector<std::string> *env, int *out,
-            bool unprivileged = false) {
+            const std::vector<std::string> *env, int *out, int err_fd = -1,
+            bool unprivileged = false, bool session_leader = true) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
   std::vector<char *> argv = Argv(bin, args);
@@ -52,9 +56,21 @@ pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
   pid_t pid = fork();
   if (pid == 0) {
     dup2(fds[1], 1);
+    if (err_fd >= 0) dup2(err_fd, 2);
     close(fds[0]);
     close(fds[1]);
-    setsid();  // no controlling terminal that a pty could become
+    // The native portvet runs as a session leader without a controlling
+    // terminal, as a daemon would: the one case where opening a tty
+    // without O_NOCTTY would make it the controlling terminal, so the test
+    // shows that the tool never lets that happen. Wine opens a serial
+    // device without O_NOCTTY, which no user started from a shell sees
+    // (a shell's child is no session leader): Wine runs in a process
+    // group of its own instead.
+    if (session_leader) {
+      setsid();
+    } else {
+      setpgid(0, 0);
+    }
     if (unprivileged && getuid() == 0 &&
         (setgid(65534) != 0 || setuid(65534) != 0)) {
       _exit(126);
@@ -94,12 +110,15 @@ bool UnderWine(Wine *wine) {
 // The prefix's COMn is $WINEPREFIX/ports/comn (see tests/wine/prefix.sh).
 // Wine opens /dev/ttySn for a COM link that leads nowhere, so a port that
 // must not open links to a directory (no-port, made with the prefix).
-void MapWinePorts(const Wine &wine, const std::vector<std::string> &env) {
-  for (const auto &e : env) {
-    if (e.compare(0, 11, "PORTVET_COM") != 0) continue;
-    std::string link = wine.prefix + "/ports/com" + e.substr(11, 1);
-    std::string target = e.substr(e.find('=') + 1);
-    if (access(target.c_str(), F_OK) != 0) target = wine.prefix + "/no-port";
+void MapWinePorts(const Wine &wine,
+                  const std::map<std::string, std::string> &ports) {
+  for (const char *n : {"1", "2", "3", "4", "7", "12"}) {
+    std::string name = std::string("COM") + n;
+    std::string link = wine.prefix + "/ports/com" + n;
+    auto it = ports.find(name);
+    std::string target = it != ports.end() ? it->second : "";
+    if (target.empty() || access(target.c_str(), F_OK) != 0)
+      target = wine.prefix + "/no-port";
     std::string tmp = link + ".new";
     unlink(tmp.c_str());
     if (symlink(target.c_str(), tmp.c_str()) == 0) {
@@ -108,15 +127,23 @@ void MapWinePorts(const Wine &wine, const std::vector<std::string> &env) {
   }
 }
 
-// Runs the native portvet, or the Windows one under Wine.
+// Runs the native portvet, or the Windows one under Wine. Under Wine the
+// ports go through the prefix's links, and PORTVET_COMn is only what the
+// test sets itself.
 pid_t SpawnPortvet(const std::vector<std::string> &args,
-                   std::vector<std::string> env, int *out) {
+                   const std::map<std::string, std::string> &ports,
+                   const RunOptions &options, int *out, int err_fd) {
   Wine wine;
-  if (!UnderWine(&wine)) return Spawn(PORTVET_BIN, args, &env, out);
-  MapWinePorts(wine, env);
+  bool wine_run = UnderWine(&wine) && !options.unprivileged;
+  std::vector<std::string> env = Environment(ports, !wine_run);
+  for (const auto &e : options.env) env.push_back(e.first + "=" + e.second);
+  if (!wine_run)
+    return Spawn(PORTVET_BIN, args, &env, out, err_fd, options.unprivileged);
+  MapWinePorts(wine, ports);
   env.push_back("WINEPREFIX=" + wine.prefix);
   env.push_back("WINEDEBUG=-all");
-  return Spawn(wine.loader, Concat({wine.exe}, args), &env, out);
+  return Spawn(wine.loader, Concat({wine.exe}, args), &env, out, err_fd, false,
+               false);
 }
 
 // A Windows console program ends its lines with CR LF.
@@ -174,11 +201,9 @@ void Running::Kill() {
 
 Sim StartSim(const std::vector<std::string> &args) {
   Sim sim;
-  Wine wine;
-  // Under Wine the line starts as a Windows port does (see portvet-sim).
-  std::vector<std::string> sim_args = args;
-  if (UnderWine(&wine)) sim_args = Concat(sim_args, {"--line", "raw"});
-  sim.pid = Spawn(PORTVET_SIM_BIN, sim_args, nullptr, &sim.out);
+  // The line stays in the pty's default settings (IXON, ICANON, ...), as
+  // another program may leave a port: the tool must set up what it needs.
+  sim.pid = Spawn(PORTVET_SIM_BIN, args, nullptr, &sim.out);
   std::string first = ReadUntil(sim.out, "\n", 10);
   size_t end = first.find('\n');
   if (end != std::string::npos) sim.path = first.substr(0, end);
@@ -200,19 +225,20 @@ std::string StopSim(Sim &sim) {
 void StartPortvet(const std::vector<std::string> &args,
                   const std::map<std::string, std::string> &ports,
                   Running *running) {
-  std::vector<std::string> env = Environment(ports);
-  running->pid = SpawnPortvet(args, env, &running->out);
+  running->pid = SpawnPortvet(args, ports, RunOptions(), &running->out, -1);
 }
 
 RunResult RunPortvet(const std::vector<std::string> &args,
                      const std::map<std::string, std::string> &ports,
-                     int limit_seconds, bool unprivileged) {
+                     const RunOptions &options) {
   RunResult run;
   int out = -1;
-  std::vector<std::string> env = Environment(ports);
-  pid_t pid = unprivileged ? Spawn(PORTVET_BIN, args, &env, &out, true)
-                           : SpawnPortvet(args, env, &out);
-  if (!ReadAll(out, &run.out, Now() + limit_seconds)) {
+  // Standard error goes to a file: it is short, and a second pipe would
+  // need a second reader.
+  FILE *err = tmpfile();
+  pid_t pid = SpawnPortvet(args, ports, options, &out,
+                           err != nullptr ? fileno(err) : -1);
+  if (!ReadAll(out, &run.out, Now() + options.limit_seconds)) {
     run.hung = true;
     kill(pid, SIGKILL);
   }
@@ -220,6 +246,14 @@ RunResult RunPortvet(const std::vector<std::string> &args,
   run.out = WithoutCarriageReturns(run.out);
   int status = 0;
   waitpid(pid, &status, 0);
+  if (err != nullptr) {
+    rewind(err);
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, err)) > 0) run.err.append(buf, n);
+    fclose(err);
+    run.err = WithoutCarriageReturns(run.err);
+  }
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
 }
@@ -275,6 +309,12 @@ const char *const kWineExclusive =
 const char *const kWineCustomRate =
     "Wine sets a rate without a Bnnn constant through the serial driver's "
     "custom divisor, which a pty lacks, so the line stays at 38400";
+
+const char *const kWineNoiseBeforeSetup =
+    "Wine makes a serial device the controlling terminal of its process "
+    "(setsid, then open without O_NOCTTY), so a 0x03 of noise that comes "
+    "before the tool sets up the line interrupts the program, where Windows "
+    "has no such thing";
 
 std::string Banner() {
   return "STK500/AVR910 connection check\nCOM port stress test\nv1.2 "

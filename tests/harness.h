@@ -30,18 +30,27 @@ std::string StopSim(Sim &sim);
 
 struct RunResult {
   std::string out;
+  std::string err;    // standard error
   std::string log;    // what the simulator logged, when there was one
   int status = -1;    // exit status; -1 when killed
   bool hung = false;  // killed after the time limit
 };
 
-// Runs portvet with the arguments; ports maps "COM1".."COM4" to paths, and
-// every port not named maps to a path that does not exist, so no test ever
-// touches a real serial port. Unprivileged runs the native portvet as
-// nobody when the tests run as root.
+struct RunOptions {
+  int limit_seconds = 90;
+  bool unprivileged = false;  // the native portvet as nobody (when root)
+  // More environment, set as given in both worlds (PORTVET_COMn here is
+  // what the tool reads, natively and under Wine).
+  std::map<std::string, std::string> env;
+};
+
+// Runs portvet with the arguments; ports maps "COMn" to paths (natively
+// through PORTVET_COMn for COM1..COM4; under Wine through the prefix's
+// ports/comn link), and every port not named maps to a path that does not
+// exist, so no test ever touches a real serial port.
 RunResult RunPortvet(const std::vector<std::string> &args,
                      const std::map<std::string, std::string> &ports,
-                     int limit_seconds = 90, bool unprivileged = false);
+                     const RunOptions &options = RunOptions());
 
 // Runs portvet with the arguments, COM1 mapped to a fresh portvet-sim of
 // the personality with the knobs (no device at all when personality is
@@ -80,6 +89,7 @@ bool UnderWine();
 extern const char *const kWineHangUp;
 extern const char *const kWineExclusive;
 extern const char *const kWineCustomRate;
+extern const char *const kWineNoiseBeforeSetup;
 
 // The three banner lines every run begins with.
 std::string Banner();

@@ -45,6 +45,8 @@ int main(int argc, char **argv) {
     serial_port port;
     if (!serial_open(&port, names[i])) {
       printf("Unable to open COM port %s\n", names[i]);
+      fflush(stdout);
+      fprintf(stderr, "portvet: %s\n", port.why);
       continue;
     }
     if (stk500_main(&port, options.attempts, options.timeout) == 0) {

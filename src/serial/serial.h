@@ -13,24 +13,36 @@
 
 #include <stdint.h>
 
+// Room for the line that says why a port would not open.
+enum { SERIAL_WHY_SIZE = 600 };
+
 #if defined(PORTVET_SERIAL_MEMORY)
 // The in-memory port of the fuzz targets (fuzz/serial_memory.cpp).
 struct serial_port {
   int open;
+  char why[SERIAL_WHY_SIZE];
 };
 #elif defined(_WIN32)
 struct serial_port {
   void *handle;  // HANDLE; INVALID_HANDLE_VALUE while closed
+  char why[SERIAL_WHY_SIZE];
 };
 #else
 struct serial_port {
   int fd;               // -1 while closed
   uint32_t timeout_ms;  // t of the model above
+  char why[SERIAL_WHY_SIZE];
 };
 #endif
 
-// Opens "COM1".."COM4" (on POSIX see serial_posix.cpp for the mapping).
-// Returns 1 on success, 0 when the port cannot be opened.
+// Opens "COM1".."COM4". COMn opens what the environment variable
+// PORTVET_COMn names when it is set and not empty; unset, the bare name on
+// Windows and /dev/ttyS<n-1> on POSIX (see each backend).
+// Returns 1 on success, 0 when the port cannot be opened; then port->why
+// holds one line naming the port, what was tried and why it failed, with a
+// hint where one helps, e.g.
+// "COM1 (/dev/ttyUSB0): Permission denied (add your user to the dialout
+// group)".
 int serial_open(serial_port *port, const char *name);
 
 // Frees the port. Safe on a port that failed to open.

@@ -3,14 +3,21 @@
 //
 // Port names: "COMn" opens the path in the environment variable PORTVET_COMn
 // when it is set and not empty, else /dev/ttyS<n-1>.
+//
+// The line is raw 8N1 with no flow control of any kind whatever state
+// another program left the port in: XON/XOFF would swallow 0x11 and 0x13,
+// canonical mode and CR/LF mapping would hold back or change bytes, and the
+// tool would then report a healthy link as broken.
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,6 +25,8 @@
 #include "serial_custom_baud.h"
 #include "serial_deadline.h"
 
+// The path COMn stands for. Returns 1 with path set; 0 for a name with no
+// path (not COMn, or a PORTVET_COMn value too long for the buffer).
 static int serial_path(const char *name, char *path, size_t size) {
   char var[32];
   snprintf(var, sizeof var, "PORTVET_%s", name);
@@ -33,11 +42,65 @@ static int serial_path(const char *name, char *path, size_t size) {
   return 0;
 }
 
+// What a user can do about a failed open, after the system's own text.
+static void serial_hint(const char *name, const char *path, int err, char *hint,
+                        size_t size) {
+  hint[0] = '\0';
+  switch (err) {
+    case EACCES:
+    case EPERM: {
+      // Serial devices belong to a group (dialout on Debian, uucp
+      // elsewhere) whose members may open them.
+      struct stat st;
+      struct group gr;
+      struct group *found = NULL;
+      char buf[1024];
+      if (stat(path, &st) == 0 && st.st_gid != 0 &&
+          getgrgid_r(st.st_gid, &gr, buf, sizeof buf, &found) == 0 &&
+          found != NULL) {
+        snprintf(hint, size, " (add your user to the %s group)", gr.gr_name);
+      } else {
+        snprintf(hint, size, " (only root may open it)");
+      }
+      break;
+    }
+    case EBUSY:
+      snprintf(hint, size, " (held by another program)");
+      break;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+      snprintf(hint, size,
+               " (set PORTVET_%s to the port's device, e.g. /dev/ttyUSB0)",
+               name);
+      break;
+    case EISDIR:
+      snprintf(hint, size, " (not a serial port)");
+      break;
+    default:
+      break;
+  }
+}
+
+// Fills port->why for a port that would not open.
+static void serial_why(serial_port *port, const char *name, const char *path,
+                       int err) {
+  char hint[256];
+  serial_hint(name, path, err, hint, sizeof hint);
+  // ENOTTY's own text ("Inappropriate ioctl for device") says little here.
+  snprintf(port->why, sizeof port->why, "%s (%s): %s%s", name, path,
+           err == ENOTTY ? "not a serial port" : strerror(err), hint);
+}
+
 int serial_open(serial_port *port, const char *name) {
   port->fd = -1;
   port->timeout_ms = 0;
-  char path[4096];
+  port->why[0] = '\0';
+  char path[512];
   if (!serial_path(name, path, sizeof path)) {
+    snprintf(port->why, sizeof port->why,
+             "%s: no such port (PORTVET_%s names no usable path)", name, name);
     return 0;
   }
   // O_NOCTTY: a port must never become our controlling terminal.
@@ -45,12 +108,20 @@ int serial_open(serial_port *port, const char *name) {
   // poll() with its own deadline anyway.
   int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
+    serial_why(port, name, path, errno);
+    return 0;
+  }
+  if (!isatty(fd)) {
+    close(fd);
+    serial_why(port, name, path, ENOTTY);
     return 0;
   }
   // The port is ours alone. TIOCEXCL refuses later opens but not root's,
   // so an advisory lock also refuses a second portvet run as root.
-  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno == EWOULDBLOCK ? EBUSY : errno;
     close(fd);
+    serial_why(port, name, path, err);
     return 0;
   }
   ioctl(fd, TIOCEXCL);

@@ -1,13 +1,124 @@
-// Windows backend: the kernel's serial-port calls, nothing else.
+// Windows backend: the kernel's serial-port calls, plus GetLastError and
+// FormatMessageA to say why a port would not open.
+//
+// Port names: "COMn" opens the port that the environment variable
+// PORTVET_COMn names when it is set and not empty (a value "COMk" opens
+// "\\.\COMk", the only form that reaches COM10 and up; any other value is
+// opened as it stands), else the bare name "COM1".."COM4".
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 
 #include "serial.h"
 
+// Whether text is "COM" and a port number, in either case.
+static int serial_is_com_name(const char *text) {
+  if (_strnicmp(text, "COM", 3) != 0 || text[3] < '1' || text[3] > '9') {
+    return 0;
+  }
+  for (const char *c = text + 4; *c != '\0'; c++) {
+    if (*c < '0' || *c > '9') {
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// What COMn opens; 0 when PORTVET_COMn is too long for the buffer.
+static int serial_path(const char *name, char *path, size_t size) {
+  char var[32];
+  snprintf(var, sizeof var, "PORTVET_%s", name);
+  const char *env = getenv(var);
+  int n;
+  if (env == NULL || env[0] == '\0') {
+    n = snprintf(path, size, "%s", name);
+  } else if (serial_is_com_name(env)) {
+    n = snprintf(path, size, "\\\\.\\%s", env);
+  } else {
+    n = snprintf(path, size, "%s", env);
+  }
+  return n >= 0 && (size_t)n < size;
+}
+
+// What a user can do about a failed open, after the system's own text.
+static const char *serial_hint(const char *name, DWORD err, char *buf,
+                               size_t size) {
+  switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      snprintf(buf, size, " (set PORTVET_%s to the port's name, e.g. COM7)",
+               name);
+      return buf;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return " (held by another program)";
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED:
+      return " (not a serial port)";
+    default:
+      return "";
+  }
+}
+
+// Fills port->why from GetLastError's code and a hint (NULL: the one that
+// fits the code).
+static void serial_why(serial_port *port, const char *name, const char *path,
+                       DWORD err, const char *hint) {
+  char text[256];
+  DWORD len =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     NULL, err, 0, text, sizeof text, NULL);
+  if (len == 0) {
+    snprintf(text, sizeof text, "error %lu", (unsigned long)err);
+  }
+  // The system's text ends with "\r\n"; the line gets its own end.
+  size_t end = strlen(text);
+  while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' ||
+                     text[end - 1] == ' ')) {
+    text[--end] = '\0';
+  }
+  char hint_text[128];
+  if (hint == NULL) {
+    hint = serial_hint(name, err, hint_text, sizeof hint_text);
+  }
+  if (strcmp(name, path) == 0) {
+    snprintf(port->why, sizeof port->why, "%s: %s%s", name, text, hint);
+  } else {
+    snprintf(port->why, sizeof port->why, "%s (%s): %s%s", name, path, text,
+             hint);
+  }
+}
+
 int serial_open(serial_port *port, const char *name) {
-  // The bare name ("COM1"), exclusive, blocking (not overlapped).
-  port->handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+  port->why[0] = '\0';
+  char path[512];
+  if (!serial_path(name, path, sizeof path)) {
+    port->handle = INVALID_HANDLE_VALUE;
+    snprintf(port->why, sizeof port->why,
+             "%s: no such port (PORTVET_%s is too long)", name, name);
+    return 0;
+  }
+  // Exclusive, blocking (not overlapped).
+  port->handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                              OPEN_EXISTING, 0, NULL);
-  return port->handle != INVALID_HANDLE_VALUE;
+  if (port->handle == INVALID_HANDLE_VALUE) {
+    serial_why(port, name, path, GetLastError(), NULL);
+    return 0;
+  }
+  // A file or a device that is no serial port opens too; it has no line
+  // settings to give.
+  DCB dcb;
+  ZeroMemory(&dcb, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(port->handle, &dcb)) {
+    DWORD err = GetLastError();
+    CloseHandle(port->handle);
+    port->handle = INVALID_HANDLE_VALUE;
+    serial_why(port, name, path, err, " (not a serial port)");
+    return 0;
+  }
+  return 1;
 }
 
 void serial_close(serial_port *port) {
@@ -18,9 +129,14 @@ void serial_close(serial_port *port) {
 }
 
 void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
-  // Only the named fields change; every other one stays as the port
-  // reports it. Results are ignored: a port that refuses a setting is used
-  // with what it has.
+  // Rate and 8N1, and a binary line whatever another program left: XON/XOFF
+  // would swallow 0x11 and 0x13, null stripping 0x00, DSR sensitivity every
+  // byte on a three-wire cable (DSR low), an error character or
+  // abort-on-error would change or stop the data, and the tool would then
+  // report a healthy link as broken. The handshake lines and their flow
+  // control stay as the port reports them: a programmer may reset on DTR,
+  // an adapter may gate on CTS. Results are ignored: a port that refuses a
+  // setting is used with what it has.
   DCB dcb;
   ZeroMemory(&dcb, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
@@ -29,6 +145,14 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = TRUE;
+  dcb.fParity = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fErrorChar = FALSE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fAbortOnError = FALSE;
   SetCommState(port->handle, &dcb);
 
   COMMTIMEOUTS timeouts;

@@ -102,6 +102,8 @@ int st_main(int argc, char **argv) {
   serial_port port;
   if (!serial_open(&port, name)) {
     printf("Unable to open %s\n", name);
+    fflush(stdout);
+    fprintf(stderr, "portvet: %s\n", port.why);
     return 1;
   }
   // 1 ms timeouts: a pause of more than 1 ms between two echoed bytes ends

@@ -12,13 +12,14 @@ case "$action" in
 create)
   rm -rf "$prefix"
   "$loader" wineboot -i >/dev/null 2>&1
-  # The tests point COM1..COM4 at their simulators through the links
+  # The tests point COM1..COM4 (and COM7 and COM12, for the ports past
+  # COM4 that PORTVET_COMn reaches) at their simulators through the links
   # ports/comN; none may reach a real port meanwhile. Wine links COMn to
   # every /dev/ttyS* it finds unless the Ports key says otherwise, and falls
   # back to /dev/ttySn for a link that leads nowhere: so the key names the
   # ports/comN links, and "no port" is a directory, which no open accepts.
   mkdir -p "$prefix/no-port" "$prefix/ports"
-  for n in 1 2 3 4; do
+  for n in 1 2 3 4 7 12; do
     ln -sfn "$prefix/no-port" "$prefix/ports/com$n"
     "$loader" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" \
       /d "$prefix/ports/com$n" /f >/dev/null 2>&1
