@@ -44,7 +44,7 @@ std::vector<std::string> Environment(
 // the test's own).
 pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
             const std::vector<std::string> *env, int *out, int err_fd = -1,
-            bool unprivileged = false, bool session_leader = true) {
+            bool unprivileged = false) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
   std::vector<char *> argv = Argv(bin, args);
@@ -59,18 +59,7 @@ pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
     if (err_fd >= 0) dup2(err_fd, 2);
     close(fds[0]);
     close(fds[1]);
-    // The native portvet runs as a session leader without a controlling
-    // terminal, as a daemon would: the one case where opening a tty
-    // without O_NOCTTY would make it the controlling terminal, so the test
-    // shows that the tool never lets that happen. Wine opens a serial
-    // device without O_NOCTTY, which no user started from a shell sees
-    // (a shell's child is no session leader): Wine runs in a process
-    // group of its own instead.
-    if (session_leader) {
-      setsid();
-    } else {
-      setpgid(0, 0);
-    }
+    setsid();  // no controlling terminal that a pty could become
     if (unprivileged && getuid() == 0 &&
         (setgid(65534) != 0 || setuid(65534) != 0)) {
       _exit(126);
@@ -142,8 +131,7 @@ pid_t SpawnPortvet(const std::vector<std::string> &args,
   MapWinePorts(wine, ports);
   env.push_back("WINEPREFIX=" + wine.prefix);
   env.push_back("WINEDEBUG=-all");
-  return Spawn(wine.loader, Concat({wine.exe}, args), &env, out, err_fd, false,
-               false);
+  return Spawn(wine.loader, Concat({wine.exe}, args), &env, out, err_fd);
 }
 
 // A Windows console program ends its lines with CR LF.
