@@ -5,8 +5,8 @@
 #include <stdlib.h>
 
 #include "../src/avr910/avr910.h"
+#include "../src/main/check_port.h"
 #include "../src/st/st.h"
-#include "../src/stk500/stk500.h"
 #include "serial_memory.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -29,14 +29,15 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
     char a0[] = "portvet", a1[] = "-st", a2[] = "-c1", a3[] = "-r3";
     char *argv[] = {a0, a1, a2, a3, NULL};
     st_main(4, argv);
+  } else if (mode == 0) {
+    main_CheckPort("COM1", attempts, 20);
   } else {
+    // The AVR910 probe straight away, whatever the STK500 probe would say.
     serial_port port;
     if (!serial_open(&port, "COM1")) {
       abort();
     }
-    if (mode == 1 || stk500_main(&port, attempts, 20) == 0) {
-      avr910_main(&port, attempts, 20);
-    }
+    avr910_main(&port, attempts, 20);
     serial_close(&port);
   }
   if (serial_memory_open_ports() != 0) {

@@ -9,6 +9,14 @@
 // The knobs of every personality; unused ones keep their defaults.
 struct sim_knobs {
   long baud;  // the only rate a personality answers at; 0: any
+  // How replies travel (every personality but noise).
+  long pace;         // 1: ten bit times a byte at the rate the tool set
+  long chunk;        // bytes per piece of a reply; 0: one piece
+  long gap_ms;       // pause between two pieces
+  long pause_after;  // byte index of a reply after which to pause; -1: none
+  long pause_ms;     // that pause
+  long stuck;        // 1: never read what the tool sends (a stuck line)
+  long trailing;     // junk bytes sent after every reply (echo: every pass)
   // stk500
   long hw, sw_major, sw_minor;
   char id[64];
@@ -65,7 +73,8 @@ sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
 // The baud rate of a line whose rate has no Bnnn constant; 0 if unknown.
 long sim_custom_baud(int fd);
 
-// Writes a log line "<who> <hex bytes> <baud> <frame>" to stdout.
+// Writes a log line "<who> <bytes> @<baud> <frame>" to stdout, each byte in
+// hex and, when printable, as a character beside it: "53(S)".
 void sim_log(const char *who, const unsigned char *bytes, size_t len,
              const sim_line *line);
 

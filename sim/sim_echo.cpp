@@ -17,14 +17,17 @@ sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
     if (k->stop_after_passes >= 0 && pass >= k->stop_after_passes) {
       continue;
     }
-    if (at == k->drop) {
-      continue;
-    }
     unsigned char byte = in[i];
     if (at == k->corrupt) {
       byte = (unsigned char)(byte ^ k->flip);
     }
-    out[(*out_len)++] = byte;
+    if (at != k->drop) {
+      out[(*out_len)++] = byte;
+    }
+    // Junk after the pass, for the tool's drain before the next one.
+    for (long j = 0; at == SIM_PASS - 1 && j < k->trailing; j++) {
+      out[(*out_len)++] = 0x5A;
+    }
   }
   return SIM_GO_ON;
 }

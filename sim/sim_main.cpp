@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "sim.h"
@@ -20,31 +21,149 @@ static volatile sig_atomic_t sim_stop = 0;
 
 static void sim_on_signal(int) { sim_stop = 1; }
 
-static void sim_usage(void) {
-  fprintf(stderr,
-          "usage: portvet-sim stk500|avr910|echo|noise [--link PATH]\n"
-          "                   [--KNOB N]...\n"
-          "  all:    --baud N (answer only at this rate; 0 = any)\n"
-          "  stk500: --hw N --sw-major N --sw-minor N --id TEXT\n"
-          "          --signon-end N --nosync-signon N --nosync-sync N\n"
-          "          --nosync-param N --nosync-bytes N --fail-param ID\n"
-          "          --always BYTE --silent-after N --hangup-after N\n"
-          "  avr910: --id TEXT --sw DD --hw DD --type CHAR\n"
-          "          --garbage-first N --short-first N --fault-cmd CHAR\n"
-          "          --unknown BYTE (-1: none) --silent-after N\n"
-          "          --hangup-after N\n"
-          "  echo:   --corrupt K --flip MASK --drop K --stop-after-passes N\n"
-          "          --hangup-after-passes N\n");
+// Personalities, as bits for the knob table.
+enum {
+  SIM_STK500 = 1,
+  SIM_AVR910 = 2,
+  SIM_ECHO = 4,
+  SIM_NOISE = 8,
+  SIM_DEVICES = SIM_STK500 | SIM_AVR910 | SIM_ECHO,
+};
+
+static const struct {
+  const char *name;
+  int bit;
+} sim_personalities[] = {
+    {"stk500", SIM_STK500},
+    {"avr910", SIM_AVR910},
+    {"echo", SIM_ECHO},
+    {"noise", SIM_NOISE},
+};
+
+// How a knob's value is read.
+enum sim_kind {
+  SIM_NUMBER,  // decimal, or hex with 0x
+  SIM_TEXT,    // up to 63 characters
+  SIM_CHAR,    // one character, stored as its code
+  SIM_DIGITS,  // exactly two characters
+};
+
+struct sim_knob_def {
+  const char *name;
+  int personalities;
+  sim_kind kind;
+  size_t offset;
+  const char *help;  // what it does, with its unit
+};
+
+#define SIM_AT(field) offsetof(sim_knobs, field)
+
+static const sim_knob_def sim_knob_defs[] = {
+    {"baud", SIM_DEVICES, SIM_NUMBER, SIM_AT(baud),
+     "answer only at this rate, in baud; 0: any (stk500: 115200, avr910: "
+     "19200, echo: 0)"},
+    {"pace", SIM_DEVICES, SIM_NUMBER, SIM_AT(pace),
+     "1: send each byte after ten bit times at the rate the tool set"},
+    {"chunk", SIM_DEVICES, SIM_NUMBER, SIM_AT(chunk),
+     "send replies in pieces of this many bytes; 0: whole"},
+    {"gap", SIM_DEVICES, SIM_NUMBER, SIM_AT(gap_ms),
+     "pause between two pieces, in ms"},
+    {"pause-after", SIM_DEVICES, SIM_NUMBER, SIM_AT(pause_after),
+     "pause after this byte of each reply (0 = first; echo: of each 256-byte "
+     "pass); -1: never"},
+    {"pause", SIM_DEVICES, SIM_NUMBER, SIM_AT(pause_ms), "that pause, in ms"},
+    {"stuck", SIM_DEVICES, SIM_NUMBER, SIM_AT(stuck),
+     "1: take no byte from the tool, so that its writes run into their "
+     "timeout"},
+    {"trailing", SIM_DEVICES, SIM_NUMBER, SIM_AT(trailing),
+     "junk bytes (0x5A) after every reply (echo: after every 256-byte pass), "
+     "0 to 64"},
+    {"hw-version", SIM_STK500, SIM_NUMBER, SIM_AT(hw),
+     "parameter 0x80, a byte (default 0x02)"},
+    {"sw-major", SIM_STK500, SIM_NUMBER, SIM_AT(sw_major),
+     "parameter 0x81, a byte (default 0x01)"},
+    {"sw-minor", SIM_STK500, SIM_NUMBER, SIM_AT(sw_minor),
+     "parameter 0x82, a byte (default 0x12)"},
+    {"id", SIM_STK500 | SIM_AVR910, SIM_TEXT, SIM_AT(id),
+     "identifier (default \"AVR STK\" or \"AVR ISP\")"},
+    {"signon-end", SIM_STK500, SIM_NUMBER, SIM_AT(signon_end),
+     "last byte of the sign-on reply (default 0x10)"},
+    {"nosync-signon", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_signon),
+     "answer the first N sign-ons out of sync"},
+    {"nosync-sync", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_sync),
+     "answer the first N get-syncs out of sync"},
+    {"nosync-param", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_param),
+     "answer the first N parameter reads out of sync"},
+    {"nosync-bytes", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_bytes),
+     "0x15 bytes in one out-of-sync reply (default 1)"},
+    {"fail-param", SIM_STK500, SIM_NUMBER, SIM_AT(fail_param),
+     "answer this parameter with status 0x11; -1: none"},
+    {"always", SIM_STK500, SIM_NUMBER, SIM_AT(always),
+     "answer every command with this one byte; -1: off"},
+    {"silent-after", SIM_STK500 | SIM_AVR910, SIM_NUMBER, SIM_AT(silent_after),
+     "answer N commands, then none; -1: never silent"},
+    {"hangup-after", SIM_STK500 | SIM_AVR910, SIM_NUMBER, SIM_AT(hangup_after),
+     "answer N commands, then hang up at the next; -1: never"},
+    {"sw-digits", SIM_AVR910, SIM_DIGITS, SIM_AT(sw),
+     "software version, two characters (default 38)"},
+    {"hw-digits", SIM_AVR910, SIM_DIGITS, SIM_AT(hwv),
+     "hardware version, two characters (default 10)"},
+    {"type", SIM_AVR910, SIM_CHAR, SIM_AT(type),
+     "programmer type, one character (default S)"},
+    {"garbage-first", SIM_AVR910, SIM_NUMBER, SIM_AT(garbage_first),
+     "answer the first N queries with 0xA5 bytes"},
+    {"short-first", SIM_AVR910, SIM_NUMBER, SIM_AT(short_first),
+     "then answer N queries one byte short"},
+    {"fault-cmd", SIM_AVR910, SIM_CHAR, SIM_AT(fault_cmd),
+     "the query (S, V, v or p) those faults hit; default: any"},
+    {"unknown", SIM_AVR910, SIM_NUMBER, SIM_AT(unknown),
+     "reply byte to an unknown command (default '?'); -1: none"},
+    {"corrupt", SIM_ECHO, SIM_NUMBER, SIM_AT(corrupt),
+     "flip the byte at this position of each 256-byte pass; -1: none"},
+    {"flip", SIM_ECHO, SIM_NUMBER, SIM_AT(flip),
+     "xor mask for the corrupted byte (default 1)"},
+    {"drop", SIM_ECHO, SIM_NUMBER, SIM_AT(drop),
+     "do not echo the byte at this position of each pass; -1: none"},
+    {"stop-after-passes", SIM_ECHO, SIM_NUMBER, SIM_AT(stop_after_passes),
+     "echo N passes, then nothing; -1: never stop"},
+    {"hangup-after-passes", SIM_ECHO, SIM_NUMBER, SIM_AT(hangup_after_passes),
+     "echo N passes, then hang up; -1: never"},
+};
+
+static void sim_usage(FILE *to) {
+  fprintf(to,
+          "usage: portvet-sim stk500|avr910|echo|noise [--link PATH] "
+          "[--KNOB VALUE]...\n"
+          "Plays a serial device on a pseudo-terminal: prints the path of "
+          "its slave side,\n"
+          "links it to PATH, and logs every command it receives with the "
+          "line settings.\n"
+          "noise sends 32 random bytes every millisecond and takes no "
+          "knob.\n\n");
+  for (const sim_knob_def &d : sim_knob_defs) {
+    char personalities[64] = "";
+    for (const auto &p : sim_personalities) {
+      if (d.personalities & p.bit) {
+        if (personalities[0] != '\0') {
+          strcat(personalities, ",");
+        }
+        strcat(personalities, p.name);
+      }
+    }
+    fprintf(to, "  --%-20s [%s]\n      %s\n", d.name, personalities, d.help);
+  }
 }
 
-static void sim_defaults(sim_knobs *k, const char *personality) {
+static void sim_defaults(sim_knobs *k, int personality) {
   memset(k, 0, sizeof *k);
-  int avr910 = strcmp(personality, "avr910") == 0;
-  k->baud = strcmp(personality, "echo") == 0 ? 0 : avr910 ? 19200 : 115200;
+  k->baud = personality == SIM_STK500   ? 115200
+            : personality == SIM_AVR910 ? 19200
+                                        : 0;
+  k->pause_after = -1;
   k->hw = 0x02;
   k->sw_major = 0x01;
   k->sw_minor = 0x12;
-  strcpy(k->id, avr910 ? "AVR ISP" : "AVR STK");
+  strcpy(k->id, personality == SIM_AVR910 ? "AVR ISP" : "AVR STK");
   k->id_len = 7;
   k->signon_end = 0x10;
   k->nosync_bytes = 1;
@@ -63,62 +182,61 @@ static void sim_defaults(sim_knobs *k, const char *personality) {
   k->hangup_after_passes = -1;
 }
 
-static int sim_knob(sim_knobs *k, const char *name, const char *value) {
-  static const struct {
-    const char *name;
-    size_t offset;
-  } numbers[] = {
-      {"baud", offsetof(sim_knobs, baud)},
-      {"hw", offsetof(sim_knobs, hw)},
-      {"sw-major", offsetof(sim_knobs, sw_major)},
-      {"sw-minor", offsetof(sim_knobs, sw_minor)},
-      {"signon-end", offsetof(sim_knobs, signon_end)},
-      {"nosync-signon", offsetof(sim_knobs, nosync_signon)},
-      {"nosync-sync", offsetof(sim_knobs, nosync_sync)},
-      {"nosync-param", offsetof(sim_knobs, nosync_param)},
-      {"nosync-bytes", offsetof(sim_knobs, nosync_bytes)},
-      {"fail-param", offsetof(sim_knobs, fail_param)},
-      {"always", offsetof(sim_knobs, always)},
-      {"silent-after", offsetof(sim_knobs, silent_after)},
-      {"hangup-after", offsetof(sim_knobs, hangup_after)},
-      {"type", offsetof(sim_knobs, type)},
-      {"garbage-first", offsetof(sim_knobs, garbage_first)},
-      {"short-first", offsetof(sim_knobs, short_first)},
-      {"fault-cmd", offsetof(sim_knobs, fault_cmd)},
-      {"unknown", offsetof(sim_knobs, unknown)},
-      {"corrupt", offsetof(sim_knobs, corrupt)},
-      {"flip", offsetof(sim_knobs, flip)},
-      {"drop", offsetof(sim_knobs, drop)},
-      {"stop-after-passes", offsetof(sim_knobs, stop_after_passes)},
-      {"hangup-after-passes", offsetof(sim_knobs, hangup_after_passes)},
-  };
-  if (strcmp(name, "id") == 0) {
-    k->id_len = strlen(value) < sizeof k->id ? strlen(value) : 0;
-    memcpy(k->id, value, k->id_len);
-    return 1;
-  }
-  if (strcmp(name, "sw") == 0 || strcmp(name, "hw") == 0) {
-    if (strlen(value) == 2) {  // two characters: the AVR910 digits
-      memcpy(name[0] == 's' ? k->sw : k->hwv, value, 3);
-      return 1;
+// Sets a knob. Returns 0 after printing what is wrong.
+static int sim_knob(sim_knobs *k, int personality, const char *pname,
+                    const char *name, const char *value) {
+  for (const sim_knob_def &d : sim_knob_defs) {
+    if (strcmp(name, d.name) != 0) {
+      continue;
     }
-  }
-  if ((strcmp(name, "type") == 0 || strcmp(name, "fault-cmd") == 0) &&
-      strlen(value) == 1) {
-    *(name[0] == 't' ? &k->type : &k->fault_cmd) = (unsigned char)value[0];
-    return 1;
-  }
-  for (const auto &n : numbers) {
-    if (strcmp(name, n.name) == 0) {
-      char *end = NULL;
-      long v = strtol(value, &end, 0);
-      if (*value == '\0' || *end != '\0') {
-        return 0;
+    if ((d.personalities & personality) == 0) {
+      fprintf(stderr, "portvet-sim: %s has no knob --%s\n", pname, name);
+      return 0;
+    }
+    char *field = (char *)k + d.offset;
+    size_t len = strlen(value);
+    switch (d.kind) {
+      case SIM_NUMBER: {
+        char *end = NULL;
+        long v = strtol(value, &end, 0);
+        if (len == 0 || *end != '\0') {
+          fprintf(stderr, "portvet-sim: --%s wants a number, not '%s'\n", name,
+                  value);
+          return 0;
+        }
+        *(long *)(void *)field = v;
+        return 1;
       }
-      *(long *)((char *)k + n.offset) = v;
-      return 1;
+      case SIM_TEXT:
+        if (len >= sizeof k->id) {
+          fprintf(stderr, "portvet-sim: --%s: at most %zu characters\n", name,
+                  sizeof k->id - 1);
+          return 0;
+        }
+        memcpy(k->id, value, len);
+        k->id_len = len;
+        return 1;
+      case SIM_CHAR:
+        if (len != 1) {
+          fprintf(stderr, "portvet-sim: --%s wants one character, not '%s'\n",
+                  name, value);
+          return 0;
+        }
+        *(long *)(void *)field = (unsigned char)value[0];
+        return 1;
+      case SIM_DIGITS:
+        if (len != 2) {
+          fprintf(stderr, "portvet-sim: --%s wants two characters, not '%s'\n",
+                  name, value);
+          return 0;
+        }
+        memcpy(field, value, 3);
+        return 1;
     }
   }
+  fprintf(stderr,
+          "portvet-sim: unknown knob --%s (portvet-sim --help lists them)\n",
+          name);
   return 0;
 }
 
@@ -165,7 +283,11 @@ void sim_log(const char *who, const unsigned char *bytes, size_t len,
              const sim_line *line) {
   printf("%s", who);
   for (size_t i = 0; i < len; i++) {
-    printf(" %02x", bytes[i]);
+    if (bytes[i] > 0x20 && bytes[i] < 0x7F) {
+      printf(" %02x(%c)", bytes[i], bytes[i]);
+    } else {
+      printf(" %02x", bytes[i]);
+    }
   }
   printf(" @%ld %s\n", line->baud, line->frame);
   fflush(stdout);
@@ -186,6 +308,77 @@ static int sim_write_all(int fd, const unsigned char *buf, size_t len) {
   return 1;
 }
 
+static void sim_sleep_until(struct timespec *at) {
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, at, NULL) == EINTR) {
+  }
+}
+
+static void sim_advance(struct timespec *at, long ns) {
+  at->tv_nsec += ns;
+  at->tv_sec += at->tv_nsec / 1000000000L;
+  at->tv_nsec %= 1000000000L;
+}
+
+// Sends a reply as the knobs say it travels. *sent counts the bytes sent so
+// far in this reply (echo: on the line), for the pause and the pieces.
+// Returns 0 when the write failed.
+static int sim_send(int master, const sim_knobs *k, const sim_line *line,
+                    const unsigned char *out, size_t len, long *sent) {
+  long byte_ns = k->pace && line->baud > 0 ? 10L * 1000000000L / line->baud : 0;
+  if (byte_ns == 0 && k->chunk <= 0 && k->pause_after < 0) {
+    *sent += (long)len;
+    return sim_write_all(master, out, len);
+  }
+  struct timespec at;
+  clock_gettime(CLOCK_MONOTONIC, &at);
+  for (size_t i = 0; i < len; i++) {
+    if (byte_ns > 0) {
+      sim_advance(&at, byte_ns);  // the byte is on the wire this long
+      sim_sleep_until(&at);
+    }
+    if (!sim_write_all(master, out + i, 1)) {
+      return 0;
+    }
+    long n = ++*sent;
+    long in_pass = k->pause_after >= 0 ? (n - 1) % 256 : -1;
+    long wait_ms = 0;
+    if (in_pass == k->pause_after) {
+      wait_ms += k->pause_ms;
+    }
+    if (k->chunk > 0 && n % k->chunk == 0) {
+      wait_ms += k->gap_ms;
+    }
+    if (wait_ms > 0) {
+      clock_gettime(CLOCK_MONOTONIC, &at);
+      sim_advance(&at, wait_ms * 1000000L);
+      sim_sleep_until(&at);
+    }
+  }
+  return 1;
+}
+
+// A stuck line: fills what the tool writes into until it takes no more,
+// through the simulator's own hold on the slave side, and never reads it.
+// Raw for the filling only: with output processing on, a pty refuses more
+// input sooner than without, and the tool writes raw.
+static void sim_fill(int slave) {
+  struct termios saved;
+  struct termios raw;
+  tcgetattr(slave, &saved);
+  raw = saved;
+  cfmakeraw(&raw);
+  tcsetattr(slave, TCSANOW, &raw);
+  int flags = fcntl(slave, F_GETFL);
+  fcntl(slave, F_SETFL, flags | O_NONBLOCK);
+  static const unsigned char junk[256] = {0};
+  while (write(slave, junk, sizeof junk) > 0 || (errno == EINTR && !sim_stop)) {
+  }
+  while (write(slave, junk, 1) > 0) {
+  }
+  fcntl(slave, F_SETFL, flags);
+  tcsetattr(slave, TCSANOW, &saved);
+}
+
 // The noise personality: 32 pseudo-random bytes (xorshift) every
 // millisecond, whatever the tool sends.
 static void sim_noise(int master, uint32_t *seed) {
@@ -202,27 +395,52 @@ static void sim_noise(int master, uint32_t *seed) {
 }
 
 int main(int argc, char **argv) {
-  if (argc < 2 ||
-      (strcmp(argv[1], "stk500") != 0 && strcmp(argv[1], "avr910") != 0 &&
-       strcmp(argv[1], "echo") != 0 && strcmp(argv[1], "noise") != 0)) {
-    sim_usage();
+  if (argc >= 2 &&
+      (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+    sim_usage(stdout);
+    return 0;
+  }
+  int personality = 0;
+  for (const auto &p : sim_personalities) {
+    if (argc >= 2 && strcmp(argv[1], p.name) == 0) {
+      personality = p.bit;
+    }
+  }
+  if (personality == 0) {
+    if (argc >= 2) {
+      fprintf(stderr,
+              "portvet-sim: unknown personality '%s' (stk500, avr910, echo "
+              "or noise)\n",
+              argv[1]);
+    } else {
+      sim_usage(stderr);
+    }
     return 2;
   }
-  const char *personality = argv[1];
+  const char *pname = argv[1];
   sim_knobs knobs;
   sim_defaults(&knobs, personality);
   const char *link = NULL;
   for (int i = 2; i < argc; i += 2) {
-    if (i + 1 >= argc || strncmp(argv[i], "--", 2) != 0) {
-      sim_usage();
+    if (strncmp(argv[i], "--", 2) != 0) {
+      fprintf(stderr, "portvet-sim: '%s' is no knob (knobs start with --)\n",
+              argv[i]);
+      return 2;
+    }
+    if (i + 1 >= argc) {
+      fprintf(stderr, "portvet-sim: %s wants a value\n", argv[i]);
       return 2;
     }
     if (strcmp(argv[i], "--link") == 0) {
       link = argv[i + 1];
-    } else if (!sim_knob(&knobs, argv[i] + 2, argv[i + 1])) {
-      fprintf(stderr, "portvet-sim: bad knob %s %s\n", argv[i], argv[i + 1]);
+    } else if (!sim_knob(&knobs, personality, pname, argv[i] + 2,
+                         argv[i + 1])) {
       return 2;
     }
+  }
+  if (knobs.trailing < 0 || knobs.trailing > 64) {
+    fprintf(stderr, "portvet-sim: --trailing is 0 to 64\n");
+    return 2;
   }
 
   int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -251,19 +469,23 @@ int main(int argc, char **argv) {
   sa.sa_handler = sim_on_signal;
   sigaction(SIGTERM, &sa, NULL);
   sigaction(SIGINT, &sa, NULL);
+  if (knobs.stuck) {
+    sim_fill(slave);
+  }
   printf("%s\n", slave_path);
   fflush(stdout);
 
   sim_state state;
   memset(&state, 0, sizeof state);
   int status = 0;
-  int noise = strcmp(personality, "noise") == 0;
+  int noise = personality == SIM_NOISE;
   if (noise) {
     // Never block on a tool that stops reading: surplus noise is dropped.
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   }
   uint32_t seed = 0x9E3779B9u;
-  while (!sim_stop) {
+  long echoed = 0;  // echo: bytes sent back, for the pause and the pieces
+  while (!sim_stop && !knobs.stuck) {
     struct pollfd pfd = {master, POLLIN, 0};
     if (noise) {
       sim_noise(master, &seed);
@@ -295,33 +517,40 @@ int main(int argc, char **argv) {
     static unsigned char out[1024 * 8];
     size_t out_len = 0;
     sim_action action = SIM_GO_ON;
-    if (strcmp(personality, "echo") == 0) {
+    int sent_ok = 1;
+    if (personality == SIM_ECHO) {
       if (line.baud != state.logged.baud ||
           strcmp(line.frame, state.logged.frame) != 0) {
         sim_log("echo", NULL, 0, &line);  // the line as the tool set it
         state.logged = line;
       }
       action = sim_echo(&knobs, &state, in, (size_t)n, out, &out_len);
-      if (!sim_write_all(master, out, out_len)) {
-        status = 1;
-        break;
-      }
+      sent_ok = sim_send(master, &knobs, &line, out, out_len, &echoed);
     } else {
-      for (ssize_t i = 0; i < n && action == SIM_GO_ON; i++) {
-        action = personality[0] == 's'
+      for (ssize_t i = 0; i < n && action == SIM_GO_ON && sent_ok; i++) {
+        action = personality == SIM_STK500
                      ? sim_stk500(&knobs, &state, &line, in[i], out, &out_len)
                      : sim_avr910(&knobs, &state, &line, in[i], out, &out_len);
-        if (!sim_write_all(master, out, out_len)) {
-          status = 1;
-          break;
+        if (out_len > 0) {
+          memset(out + out_len, 0x5A, (size_t)knobs.trailing);
+          out_len += (size_t)knobs.trailing;
         }
+        long sent = 0;
+        sent_ok = sim_send(master, &knobs, &line, out, out_len, &sent);
       }
+    }
+    if (!sent_ok) {
+      status = 1;
+      break;
     }
     if (action == SIM_HANG_UP) {
       printf("hangup\n");
       fflush(stdout);
       break;
     }
+  }
+  while (!sim_stop && knobs.stuck) {
+    pause();  // a stuck line takes nothing until the end
   }
   // Closing the master hangs up every open slave descriptor.
   close(slave);

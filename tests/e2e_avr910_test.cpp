@@ -63,8 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {"--baud", "115200", "--unknown", "-1"},
                    {"-r3"},
                    Found("115200", "AVR ISP", 1) + Queries(kSw, kHw, kSerial),
-                   "avr910 53 @115200 8N1\navr910 56 @115200 8N1\n"
-                   "avr910 76 @115200 8N1\navr910 70 @115200 8N1\n"},
+                   "avr910 53(S) @115200 8N1\navr910 56(V) @115200 8N1\n"
+                   "avr910 76(v) @115200 8N1\navr910 70(p) @115200 8N1\n"},
         Avr910Case{"At38400",
                    {"--baud", "38400", "--id", "AVR PPR"},
                    {"-r3"},
@@ -78,8 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
                    Failed("115200", 3) + Failed("38400", 3) +
                        Found("19200", "AVR DEV", 1) +
                        Queries(kSw, kHw, kSerial),
-                   "avr910 53 @19200 8N1\navr910 56 @19200 8N1\n"
-                   "avr910 76 @19200 8N1\navr910 70 @19200 8N1\n"},
+                   "avr910 53(S) @19200 8N1\navr910 56(V) @19200 8N1\n"
+                   "avr910 76(v) @19200 8N1\navr910 70(p) @19200 8N1\n"},
         Avr910Case{"At9600",
                    {"--baud", "9600"},
                    {"-r2"},
@@ -116,10 +116,10 @@ INSTANTIATE_TEST_SUITE_P(
             ""},
         // Digits are signed bytes less '0': 0xA5 gives -91 - 48 = -139.
         Avr910Case{"VersionDigitsAsSignedBytes",
-                   {"--baud", "115200", "--unknown", "-1", "--sw",
+                   {"--baud", "115200", "--unknown", "-1", "--sw-digits",
                     "\xa5"
                     "9",
-                    "--hw", "0A"},
+                    "--hw-digits", "0A"},
                    {"-r2"},
                    Found("115200", "AVR ISP", 1) +
                        Queries("-> SW Version is -139.9\n",
@@ -144,8 +144,8 @@ INSTANTIATE_TEST_SUITE_P(
                        "Hardware version...found (retires = 1)\n" +
                        kHw + "Programmer type...found (retires = 1)\n" +
                        kSerial,
-                   "avr910 53 @115200 8N1\navr910 56 @115200 8N1\n"
-                   "avr910 76 @115200 8N1\navr910 70 @115200 8N1\n"},
+                   "avr910 53(S) @115200 8N1\navr910 56(V) @115200 8N1\n"
+                   "avr910 76(v) @115200 8N1\navr910 70(p) @115200 8N1\n"},
         Avr910Case{"ShortIdentifierThenFound",
                    {"--baud", "115200", "--unknown", "-1", "--fault-cmd", "S",
                     "--short-first", "1"},

@@ -56,11 +56,11 @@ TEST_P(Stk500Test, ReportsEveryStep) {
 }
 
 const std::string kWire =
-    "stk500 31 20 @115200 8N1\n"
-    "stk500 30 20 @115200 8N1\n"
-    "stk500 41 80 20 @115200 8N1\n"
-    "stk500 41 81 20 @115200 8N1\n"
-    "stk500 41 82 20 @115200 8N1\n";
+    "stk500 31(1) 20 @115200 8N1\n"
+    "stk500 30(0) 20 @115200 8N1\n"
+    "stk500 41(A) 80 20 @115200 8N1\n"
+    "stk500 41(A) 81 20 @115200 8N1\n"
+    "stk500 41(A) 82 20 @115200 8N1\n";
 
 std::string Repeat(const std::string &line, int times) {
   std::string s;
@@ -76,16 +76,18 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    Steps(kOk, kOk, kOk, kOk, kOk) + kVersion,
                    kWire},
-        Stk500Case{"VersionBytesAboveSeven",
-                   {"--hw", "0x80", "--sw-major", "0xab", "--sw-minor", "0"},
-                   {},
-                   Steps(kOk, kOk, kOk, kOk, kOk) +
-                       "Version: HW: 0x80, SW: 0xAB.0x00\n",
-                   ""},
+        Stk500Case{
+            "VersionBytesAboveSeven",
+            {"--hw-version", "0x80", "--sw-major", "0xab", "--sw-minor", "0"},
+            {},
+            Steps(kOk, kOk, kOk, kOk, kOk) +
+                "Version: HW: 0x80, SW: 0xAB.0x00\n",
+            ""},
         // XON, XOFF and 0xFF pass as data: a line left with software flow
         // control by another program would swallow 0x11 and 0x13.
         Stk500Case{"FlowControlBytesAsData",
-                   {"--hw", "0x13", "--sw-major", "0x11", "--sw-minor", "0xff"},
+                   {"--hw-version", "0x13", "--sw-major", "0x11", "--sw-minor",
+                    "0xff"},
                    {},
                    Steps(kOk, kOk, kOk, kOk, kOk) +
                        "Version: HW: 0x13, SW: 0x11.0xFF\n",
@@ -95,8 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    Steps("ok (retries = 4; noSync = 3)\n", kOk, kOk, kOk, kOk) +
                        kVersion,
-                   Repeat("stk500 31 20 @115200 8N1\n", 4) +
-                       kWire.substr(kWire.find("stk500 30"))},
+                   Repeat("stk500 31(1) 20 @115200 8N1\n", 4) +
+                       kWire.substr(kWire.find("stk500 30(0)"))},
         Stk500Case{"SyncOutOfSyncTwice",
                    {"--nosync-sync", "2", "--nosync-bytes", "2"},
                    {},
@@ -136,8 +138,8 @@ INSTANTIATE_TEST_SUITE_P(
             {"-r4"},
             Steps("failed (retries = 4; noSync = 0)\n", kOk, kOk, kOk, kOk) +
                 kVersion,
-            Repeat("stk500 31 20 @115200 8N1\n", 3) +
-                kWire.substr(kWire.find("stk500 30"))},
+            Repeat("stk500 31(1) 20 @115200 8N1\n", 3) +
+                kWire.substr(kWire.find("stk500 30(0)"))},
         // -r1, -r-5 and -r2 all make exactly one attempt.
         Stk500Case{
             "OneAttemptWithR1",
@@ -162,11 +164,11 @@ INSTANTIATE_TEST_SUITE_P(
                          "failed (retries = 5; noSync = 99)\n",
                          "failed (retries = 5; noSync = 99)\n") +
                        "Some errors occured\n",
-                   Repeat("stk500 31 20 @115200 8N1\n", 4) +
-                       "stk500 30 20 @115200 8N1\n" +
-                       Repeat("stk500 41 80 20 @115200 8N1\n", 99) +
-                       Repeat("stk500 41 81 20 @115200 8N1\n", 99) +
-                       Repeat("stk500 41 82 20 @115200 8N1\n", 99)},
+                   Repeat("stk500 31(1) 20 @115200 8N1\n", 4) +
+                       "stk500 30(0) 20 @115200 8N1\n" +
+                       Repeat("stk500 41(A) 80 20 @115200 8N1\n", 99) +
+                       Repeat("stk500 41(A) 81 20 @115200 8N1\n", 99) +
+                       Repeat("stk500 41(A) 82 20 @115200 8N1\n", 99)},
         Stk500Case{"AlwaysGarbage",
                    {"--always", "0"},
                    {"-r3"},

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "../src/main/option_arg.h"
+#include "../src/common/option_arg.h"
 #include "../src/main/options.h"
 #include "../src/st/st.h"
 

@@ -85,14 +85,13 @@ static void avr910_label(const char *label) {
   fflush(stdout);
 }
 
-// Asks for a two-digit version ('V' or 'v') and prints it. Returns 0 when
-// the port failed and the probe must stop.
+// Asks for the two-digit software ('V') or hardware ('v') version and prints
+// it. Returns 0 when the port failed and the probe must stop.
 static int avr910_version(serial_port *port, int attempts,
-                          unsigned char command, const char *label,
-                          const char *line) {
+                          unsigned char command) {
   unsigned char major = 0;
   unsigned char minor = 0;
-  avr910_label(label);
+  avr910_label(command == 'V' ? "Software version..." : "Hardware version...");
   int result = avr910_sendcmdext(port, attempts, command, 2, &major, &minor);
   if (!avr910_checkmessage(result, -1, attempts)) {
     return 0;
@@ -100,7 +99,13 @@ static int avr910_version(serial_port *port, int attempts,
   if (result > 0) {
     // The digits are taken as signed bytes, so a stray byte above 0x7F
     // prints as a negative number rather than a large one.
-    printf(line, (signed char)major - '0', (signed char)minor - '0');
+    int high = (signed char)major - '0';
+    int low = (signed char)minor - '0';
+    if (command == 'V') {
+      printf("-> SW Version is %d.%d\n", high, low);
+    } else {
+      printf("-> HW Version is %d.%d\n", high, low);
+    }
   }
   return 1;
 }
@@ -118,10 +123,8 @@ int avr910_main(serial_port *port, int attempts, int timeout) {
     if (result == AVR910_FAILED) {
       continue;
     }
-    if (!avr910_version(port, attempts, 'V', "Software version...",
-                        "-> SW Version is %d.%d\n") ||
-        !avr910_version(port, attempts, 'v', "Hardware version...",
-                        "-> HW Version is %d.%d\n")) {
+    if (!avr910_version(port, attempts, 'V') ||
+        !avr910_version(port, attempts, 'v')) {
       return 0;
     }
     unsigned char type = 0;

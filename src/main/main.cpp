@@ -3,10 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "../avr910/avr910.h"
-#include "../serial/serial.h"
 #include "../st/st.h"
-#include "../stk500/stk500.h"
+#include "check_port.h"
 #include "options.h"
 #include "usage.h"
 
@@ -40,21 +38,7 @@ int main(int argc, char **argv) {
   }
 
   for (int i = first; i <= last; i++) {
-    printf("\nChecking %s:\n", names[i]);
-    fflush(stdout);
-    serial_port port;
-    if (!serial_open(&port, names[i])) {
-      printf("Unable to open COM port %s\n", names[i]);
-      fflush(stdout);
-      fprintf(stderr, "portvet: %s\n", port.why);
-      continue;
-    }
-    if (stk500_main(&port, options.attempts, options.timeout) == 0) {
-      printf("\n");
-      avr910_main(&port, options.attempts, options.timeout);
-    }
-    serial_close(&port);
-    printf("\n\n");
+    main_CheckPort(names[i], options.attempts, options.timeout);
   }
   return 0;
 }

@@ -2,7 +2,7 @@
 
 #include <stddef.h>
 
-#include "option_arg.h"
+#include "../common/option_arg.h"
 
 const char *main_ParseOptions(int argc, char **argv, main_options *options) {
   options->port = -1;

@@ -2,7 +2,7 @@
 
 #include <stdio.h>
 
-#include "../main/option_arg.h"
+#include "../common/option_arg.h"
 
 enum { ST_PATTERN = 256 };
 

@@ -1,0 +1,11 @@
+// One port of the connection check, for the sweep in main and the fuzz
+// target alike.
+#ifndef PORTVET_CHECK_PORT_H
+#define PORTVET_CHECK_PORT_H
+
+// Prints the port's heading, opens it, runs the STK500 probe and, when that
+// found nothing there, the AVR910 probe, then closes the port. A port that
+// cannot be opened is reported (standard error says why) and skipped.
+void main_CheckPort(const char *name, int attempts, int timeout);
+
+#endif
