@@ -6,6 +6,7 @@ command -v cmake >/dev/null 2>&1 || need="$need cmake"
 command -v g++ >/dev/null 2>&1 || need="$need g++"
 command -v make >/dev/null 2>&1 || need="$need make"
 [ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
+command -v python3 >/dev/null 2>&1 || need="$need python3"
 [ -z "$need" ] && exit 0
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

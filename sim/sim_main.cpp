@@ -154,6 +154,55 @@ static void sim_usage(FILE *to) {
   }
 }
 
+// The manual page portvet-sim(1), made from the same table.
+static void sim_manual(void) {
+  printf(".TH PORTVET-SIM 1 \"December 2026\" \"portvet\" \"User Commands\"\n"
+         ".SH NAME\n"
+         "portvet-sim \\- play a serial device on a pseudo-terminal\n"
+         ".SH SYNOPSIS\n"
+         ".B portvet-sim\n"
+         ".BR stk500 | avr910 | echo | noise\n"
+         ".RB [ \\-\\-link\n"
+         ".IR PATH ]\n"
+         ".RB [ \\-\\-\\fIKNOB\\fP\n"
+         ".IR VALUE ]...\n"
+         ".SH DESCRIPTION\n"
+         "Opens a pseudo-terminal, prints the path of its slave side on the "
+         "first line of standard output (and links it to\n"
+         ".I PATH\n"
+         "with\n"
+         ".BR \\-\\-link ),\n"
+         "then plays the device on the master side until it is ended: an "
+         "STK500 programmer, an AVR910 programmer, a TXD\\-RXD loopback, or "
+         "noise (32 random bytes every millisecond).\n"
+         "Each later line logs a command the device received, every byte in "
+         "hex with printable ones beside it (53(S)), and the line settings "
+         "the tool set: @\\fIbaud\\fP and the framing, e.g. 8N1.\n"
+         ".SH KNOBS\n"
+         "Numbers are decimal, or hexadecimal after 0x. Each knob is for the "
+         "personalities in brackets.\n");
+  for (const sim_knob_def &d : sim_knob_defs) {
+    printf(".TP\n.BI \\-\\-");
+    for (const char *c = d.name; *c != '\0'; c++) {
+      if (*c == '-') {
+        fputs("\\-", stdout);
+      } else {
+        putchar(*c);
+      }
+    }
+    printf(" \" VALUE\"\n[");
+    int first = 1;
+    for (const auto &p : sim_personalities) {
+      if (d.personalities & p.bit) {
+        printf("%s%s", first ? "" : ", ", p.name);
+        first = 0;
+      }
+    }
+    printf("] %s\n", d.help);
+  }
+  printf(".SH \"SEE ALSO\"\n.BR portvet (1)\n");
+}
+
 static void sim_defaults(sim_knobs *k, int personality) {
   memset(k, 0, sizeof *k);
   k->baud = personality == SIM_STK500   ? 115200
@@ -398,6 +447,10 @@ int main(int argc, char **argv) {
   if (argc >= 2 &&
       (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     sim_usage(stdout);
+    return 0;
+  }
+  if (argc >= 2 && strcmp(argv[1], "--manual") == 0) {
+    sim_manual();
     return 0;
   }
   int personality = 0;
