@@ -17,6 +17,7 @@ struct sim_knobs {
   long pause_ms;     // that pause
   long stuck;        // 1: never read what the tool sends (a stuck line)
   long trailing;     // junk bytes sent after every reply (echo: every pass)
+  char left[4];      // framing another program left the line in ("7E2")
   // stk500
   long hw, sw_major, sw_minor;
   char id[64];

@@ -46,6 +46,7 @@ enum sim_kind {
   SIM_TEXT,    // up to 63 characters
   SIM_CHAR,    // one character, stored as its code
   SIM_DIGITS,  // exactly two characters
+  SIM_FRAME,   // data bits, parity, stop bits: "8N1", "7E2"
 };
 
 struct sim_knob_def {
@@ -78,6 +79,9 @@ static const sim_knob_def sim_knob_defs[] = {
     {"trailing", SIM_DEVICES, SIM_NUMBER, SIM_AT(trailing),
      "junk bytes (0x5A) after every reply (echo: after every 256-byte pass), "
      "0 to 64"},
+    {"left-framing", SIM_DEVICES, SIM_FRAME, SIM_AT(left),
+     "start the line in this framing, as another program may leave it: "
+     "data bits 5-8, parity N/E/O, stop bits 1-2, e.g. 7E2"},
     {"hw-version", SIM_STK500, SIM_NUMBER, SIM_AT(hw),
      "parameter 0x80, a byte (default 0x02)"},
     {"sw-major", SIM_STK500, SIM_NUMBER, SIM_AT(sw_major),
@@ -156,31 +160,32 @@ static void sim_usage(FILE *to) {
 
 // The manual page portvet-sim(1), made from the same table.
 static void sim_manual(void) {
-  printf(".TH PORTVET-SIM 1 \"December 2026\" \"portvet\" \"User Commands\"\n"
-         ".SH NAME\n"
-         "portvet-sim \\- play a serial device on a pseudo-terminal\n"
-         ".SH SYNOPSIS\n"
-         ".B portvet-sim\n"
-         ".BR stk500 | avr910 | echo | noise\n"
-         ".RB [ \\-\\-link\n"
-         ".IR PATH ]\n"
-         ".RB [ \\-\\-\\fIKNOB\\fP\n"
-         ".IR VALUE ]...\n"
-         ".SH DESCRIPTION\n"
-         "Opens a pseudo-terminal, prints the path of its slave side on the "
-         "first line of standard output (and links it to\n"
-         ".I PATH\n"
-         "with\n"
-         ".BR \\-\\-link ),\n"
-         "then plays the device on the master side until it is ended: an "
-         "STK500 programmer, an AVR910 programmer, a TXD\\-RXD loopback, or "
-         "noise (32 random bytes every millisecond).\n"
-         "Each later line logs a command the device received, every byte in "
-         "hex with printable ones beside it (53(S)), and the line settings "
-         "the tool set: @\\fIbaud\\fP and the framing, e.g. 8N1.\n"
-         ".SH KNOBS\n"
-         "Numbers are decimal, or hexadecimal after 0x. Each knob is for the "
-         "personalities in brackets.\n");
+  printf(
+      ".TH PORTVET-SIM 1 \"December 2026\" \"portvet\" \"User Commands\"\n"
+      ".SH NAME\n"
+      "portvet-sim \\- play a serial device on a pseudo-terminal\n"
+      ".SH SYNOPSIS\n"
+      ".B portvet-sim\n"
+      ".BR stk500 | avr910 | echo | noise\n"
+      ".RB [ \\-\\-link\n"
+      ".IR PATH ]\n"
+      ".RB [ \\-\\-\\fIKNOB\\fP\n"
+      ".IR VALUE ]...\n"
+      ".SH DESCRIPTION\n"
+      "Opens a pseudo-terminal, prints the path of its slave side on the "
+      "first line of standard output (and links it to\n"
+      ".I PATH\n"
+      "with\n"
+      ".BR \\-\\-link ),\n"
+      "then plays the device on the master side until it is ended: an "
+      "STK500 programmer, an AVR910 programmer, a TXD\\-RXD loopback, or "
+      "noise (32 random bytes every millisecond).\n"
+      "Each later line logs a command the device received, every byte in "
+      "hex with printable ones beside it (53(S)), and the line settings "
+      "the tool set: @\\fIbaud\\fP and the framing, e.g. 8N1.\n"
+      ".SH KNOBS\n"
+      "Numbers are decimal, or hexadecimal after 0x. Each knob is for the "
+      "personalities in brackets.\n");
   for (const sim_knob_def &d : sim_knob_defs) {
     printf(".TP\n.BI \\-\\-");
     for (const char *c = d.name; *c != '\0'; c++) {
@@ -272,6 +277,17 @@ static int sim_knob(sim_knobs *k, int personality, const char *pname,
           return 0;
         }
         *(long *)(void *)field = (unsigned char)value[0];
+        return 1;
+      case SIM_FRAME:
+        if (len != 3 || value[0] < '5' || value[0] > '8' ||
+            strchr("NEO", value[1]) == NULL || value[2] < '1' ||
+            value[2] > '2') {
+          fprintf(stderr,
+                  "portvet-sim: --%s wants a framing like 7E2, not '%s'\n",
+                  name, value);
+          return 0;
+        }
+        memcpy(field, value, 4);
         return 1;
       case SIM_DIGITS:
         if (len != 2) {
@@ -370,33 +386,34 @@ static void sim_advance(struct timespec *at, long ns) {
 
 // Sends a reply as the knobs say it travels. *sent counts the bytes sent so
 // far in this reply (echo: on the line), for the pause and the pieces.
-// Returns 0 when the write failed.
+// Bytes between two waits go out in one write, so that no scheduling
+// hiccup of the simulator splits them. Returns 0 when a write failed.
 static int sim_send(int master, const sim_knobs *k, const sim_line *line,
                     const unsigned char *out, size_t len, long *sent) {
   long byte_ns = k->pace && line->baud > 0 ? 10L * 1000000000L / line->baud : 0;
-  if (byte_ns == 0 && k->chunk <= 0 && k->pause_after < 0) {
-    *sent += (long)len;
-    return sim_write_all(master, out, len);
-  }
   struct timespec at;
   clock_gettime(CLOCK_MONOTONIC, &at);
+  size_t from = 0;
   for (size_t i = 0; i < len; i++) {
-    if (byte_ns > 0) {
-      sim_advance(&at, byte_ns);  // the byte is on the wire this long
-      sim_sleep_until(&at);
-    }
-    if (!sim_write_all(master, out + i, 1)) {
-      return 0;
-    }
     long n = ++*sent;
-    long in_pass = k->pause_after >= 0 ? (n - 1) % 256 : -1;
     long wait_ms = 0;
-    if (in_pass == k->pause_after) {
+    if (k->pause_after >= 0 && (n - 1) % 256 == k->pause_after) {
       wait_ms += k->pause_ms;
     }
     if (k->chunk > 0 && n % k->chunk == 0) {
       wait_ms += k->gap_ms;
     }
+    if (byte_ns > 0) {
+      sim_advance(&at, byte_ns);  // the byte is on the wire this long
+      sim_sleep_until(&at);
+    }
+    if (byte_ns == 0 && wait_ms == 0 && i + 1 < len) {
+      continue;
+    }
+    if (!sim_write_all(master, out + from, i + 1 - from)) {
+      return 0;
+    }
+    from = i + 1;
     if (wait_ms > 0) {
       clock_gettime(CLOCK_MONOTONIC, &at);
       sim_advance(&at, wait_ms * 1000000L);
@@ -426,6 +443,24 @@ static void sim_fill(int slave) {
   }
   fcntl(slave, F_SETFL, flags);
   tcsetattr(slave, TCSANOW, &saved);
+}
+
+// Leaves the line in a framing such as "7E2", as another program may have.
+static void sim_leave_framing(int slave, const char *framing) {
+  static const tcflag_t sizes[4] = {CS5, CS6, CS7, CS8};
+  struct termios tio;
+  if (tcgetattr(slave, &tio) != 0) {
+    return;
+  }
+  tio.c_cflag &= ~(tcflag_t)(CSIZE | PARENB | PARODD | CSTOPB);
+  tio.c_cflag |= sizes[framing[0] - '5'];
+  if (framing[1] != 'N') {
+    tio.c_cflag |= PARENB | (framing[1] == 'O' ? PARODD : 0);
+  }
+  if (framing[2] == '2') {
+    tio.c_cflag |= CSTOPB;
+  }
+  tcsetattr(slave, TCSANOW, &tio);
 }
 
 // The noise personality: 32 pseudo-random bytes (xorshift) every
@@ -522,6 +557,9 @@ int main(int argc, char **argv) {
   sa.sa_handler = sim_on_signal;
   sigaction(SIGTERM, &sa, NULL);
   sigaction(SIGINT, &sa, NULL);
+  if (knobs.left[0] != '\0') {
+    sim_leave_framing(slave, knobs.left);
+  }
   if (knobs.stuck) {
     sim_fill(slave);
   }

@@ -65,6 +65,13 @@ INSTANTIATE_TEST_SUITE_P(
                    Found("115200", "AVR ISP", 1) + Queries(kSw, kHw, kSerial),
                    "avr910 53(S) @115200 8N1\navr910 56(V) @115200 8N1\n"
                    "avr910 76(v) @115200 8N1\navr910 70(p) @115200 8N1\n"},
+        // Five junk bytes after every reply: each exchange's drain must
+        // take all of them, or the next reply is read out of step.
+        Avr910Case{"JunkAfterEveryReplyIsDrained",
+                   {"--baud", "115200", "--unknown", "-1", "--trailing", "5"},
+                   {"-r2"},
+                   Found("115200", "AVR ISP", 1) + Queries(kSw, kHw, kSerial),
+                   ""},
         Avr910Case{"At38400",
                    {"--baud", "38400", "--id", "AVR PPR"},
                    {"-r3"},

@@ -78,6 +78,28 @@ INSTANTIATE_TEST_SUITE_P(
                Header("COM1", 115200, 2) +
                    Repeat("Expected 201 and received 200\n", 2) +
                    "Summary: 2 errors\n"},
+        StCase{"CorruptedFirstByte",
+               {"--corrupt", "0"},
+               {"-c1", "-r1"},
+               Header("COM1", 115200, 1) +
+                   "Expected 0 and received 1\nSummary: 1 errors\n"},
+        // Junk after every pass: the drain at the start of the next pass
+        // must take all of it.
+        StCase{"JunkAfterEveryPassIsDrained",
+               {"--trailing", "3"},
+               {"-c1", "-r3"},
+               Header("COM1", 115200, 3) + "Summary: 0 errors\n"},
+        // Bytes at the line's own pace (87 us apart at 115200) are no
+        // pause; a 5 ms pause after byte 100 is, with 1 ms timeouts.
+        StCase{"PacedLoopback",
+               {"--pace", "1"},
+               {"-c1", "-r2"},
+               Header("COM1", 115200, 2) + "Summary: 0 errors\n"},
+        StCase{"PauseEndsTheRead",
+               {"--pause-after", "100", "--pause", "5"},
+               {"-c1", "-r1"},
+               Header("COM1", 115200, 1) +
+                   "Only 101 of 256 bytes read\nSummary: 1 errors\n"},
         StCase{"CorruptedHighBit",
                {"--corrupt", "5", "--flip", "0x80"},
                {"-c1", "-r1"},

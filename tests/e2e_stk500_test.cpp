@@ -83,6 +83,18 @@ INSTANTIATE_TEST_SUITE_P(
             Steps(kOk, kOk, kOk, kOk, kOk) +
                 "Version: HW: 0x80, SW: 0xAB.0x00\n",
             ""},
+        // Another program left the line at 7 data bits, even parity and
+        // two stop bits: the tool sets 8N1 all the same.
+        Stk500Case{"LineLeftIn7E2",
+                   {"--left-framing", "7E2"},
+                   {},
+                   Steps(kOk, kOk, kOk, kOk, kOk) + kVersion,
+                   kWire},
+        Stk500Case{"LineLeftIn5O1",
+                   {"--left-framing", "5O1"},
+                   {},
+                   Steps(kOk, kOk, kOk, kOk, kOk) + kVersion,
+                   kWire},
         // XON, XOFF and 0xFF pass as data: a line left with software flow
         // control by another program would swallow 0x11 and 0x13.
         Stk500Case{"FlowControlBytesAsData",
@@ -91,6 +103,25 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    Steps(kOk, kOk, kOk, kOk, kOk) +
                        "Version: HW: 0x13, SW: 0x11.0xFF\n",
+                   kWire},
+        // Replies in 4-byte pieces 30 ms apart, as a USB adapter's latency
+        // timer delivers them: within a 40 ms inter-byte timeout (which
+        // never ends early) they make one reply; past a 20 ms one the
+        // sign-on's 8-byte read ends after "AVR".
+        Stk500Case{"RepliesInPiecesWithinTimeout",
+                   {"--chunk", "4", "--gap", "30"},
+                   {"-t40"},
+                   Steps(kOk, kOk, kOk, kOk, kOk) + kVersion,
+                   kWire},
+        Stk500Case{"RepliesInPiecesPastTimeout",
+                   {"--chunk", "4", "--gap", "30"},
+                   {"-t20", "-r2"},
+                   "Presence check...timeout\n" + Nothing(2),
+                   ""},
+        Stk500Case{"PacedReplies",
+                   {"--pace", "1"},
+                   {"-t5"},
+                   Steps(kOk, kOk, kOk, kOk, kOk) + kVersion,
                    kWire},
         Stk500Case{"SignOnOutOfSyncThreeTimes",
                    {"--nosync-signon", "3"},

@@ -224,6 +224,7 @@ RunResult RunPortvet(const std::vector<std::string> &args,
   // Standard error goes to a file: it is short, and a second pipe would
   // need a second reader.
   FILE *err = tmpfile();
+  double start = Now();
   pid_t pid = SpawnPortvet(args, ports, options, &out,
                            err != nullptr ? fileno(err) : -1);
   if (!ReadAll(out, &run.out, Now() + options.limit_seconds)) {
@@ -234,6 +235,7 @@ RunResult RunPortvet(const std::vector<std::string> &args,
   run.out = WithoutCarriageReturns(run.out);
   int status = 0;
   waitpid(pid, &status, 0);
+  run.ms = (Now() - start) * 1000;
   if (err != nullptr) {
     rewind(err);
     char buf[4096];
@@ -248,15 +250,17 @@ RunResult RunPortvet(const std::vector<std::string> &args,
 
 RunResult RunOnCom1(const std::string &personality,
                     const std::vector<std::string> &knobs,
-                    const std::vector<std::string> &args) {
-  if (personality.empty()) return RunPortvet(args, {});
+                    const std::vector<std::string> &args, int limit_seconds) {
+  RunOptions options;
+  options.limit_seconds = limit_seconds;
+  if (personality.empty()) return RunPortvet(args, {}, options);
   Sim sim = StartSim(Concat({personality}, knobs));
   if (sim.path.empty()) {
     RunResult failed;
     failed.out = "(portvet-sim did not start)";
     return failed;
   }
-  RunResult run = RunPortvet(args, {{"COM1", sim.path}});
+  RunResult run = RunPortvet(args, {{"COM1", sim.path}}, options);
   run.log = StopSim(sim);
   return run;
 }
@@ -303,6 +307,10 @@ const char *const kWineNoiseBeforeSetup =
     "(setsid, then open without O_NOCTTY), so a 0x03 of noise that comes "
     "before the tool sets up the line interrupts the program, where Windows "
     "has no such thing";
+
+const char *const kWineStuckLine =
+    "under Wine most writes into a pty that takes no more bytes complete "
+    "all the same, so a stuck line cannot be held there";
 
 std::string Banner() {
   return "STK500/AVR910 connection check\nCOM port stress test\nv1.2 "

@@ -34,6 +34,7 @@ struct RunResult {
   std::string log;    // what the simulator logged, when there was one
   int status = -1;    // exit status; -1 when killed
   bool hung = false;  // killed after the time limit
+  double ms = 0;      // wall time from start to exit
 };
 
 struct RunOptions {
@@ -57,7 +58,8 @@ RunResult RunPortvet(const std::vector<std::string> &args,
 // empty), and keeps the simulator's log.
 RunResult RunOnCom1(const std::string &personality,
                     const std::vector<std::string> &knobs,
-                    const std::vector<std::string> &args);
+                    const std::vector<std::string> &args,
+                    int limit_seconds = 90);
 
 // The two argument lists one after the other.
 std::vector<std::string> Concat(std::vector<std::string> a,
@@ -90,6 +92,7 @@ extern const char *const kWineHangUp;
 extern const char *const kWineExclusive;
 extern const char *const kWineCustomRate;
 extern const char *const kWineNoiseBeforeSetup;
+extern const char *const kWineStuckLine;
 
 // The three banner lines every run begins with.
 std::string Banner();
