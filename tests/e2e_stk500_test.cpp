@@ -1,5 +1,10 @@
 // The STK500 probe end to end: portvet -c1 against portvet-sim stk500.
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "harness.h"
 
@@ -274,16 +279,34 @@ TEST(PortNames, PastCom4) {
   EXPECT_EQ(com3.out, Banner() + "\nChecking COM3:\n" + found);
 }
 
+// Opens path as another program would (as nobody when the tests run as
+// root, no lock asked for); returns 0 or the errno of the failed open.
+int OpenAsAnotherProgram(const std::string &path) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    _exit(fd >= 0 ? 0 : errno);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // The port is exclusive: a second portvet is refused while the first holds
-// it (tests run as root too, which TIOCEXCL alone would let through), and
-// the port is free again once the first has ended.
+// it (tests run as root too, which TIOCEXCL alone would let through), so is
+// another program that opens it without asking for a lock, and the port is
+// free again once the first has ended.
 TEST(Stk500Sweep, SecondInstanceIsRefused) {
   if (UnderWine()) GTEST_SKIP() << kWineExclusive;
   Sim sim = StartSim({"stk500", "--silent-after", "0"});
+  ASSERT_EQ(chmod(sim.path.c_str(), 0666), 0);
+  ASSERT_EQ(OpenAsAnotherProgram(sim.path), 0);  // free before
   Running first;
   StartPortvet({"-c1", "-r1000"}, {{"COM1", sim.path}}, &first);
   std::string shown = ReadUntil(first.out, "AVR910 presence check", 30);
   ASSERT_NE(shown.find("AVR910 presence check"), std::string::npos);
+  EXPECT_EQ(OpenAsAnotherProgram(sim.path), EBUSY);
   RunResult second = RunPortvet({"-c1"}, {{"COM1", sim.path}});
   EXPECT_EQ(second.out, Banner() +
                             "\nChecking COM1:\nUnable to open COM port "

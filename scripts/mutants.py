@@ -1,0 +1,312 @@
+#!/usr/bin/env python3
+"""Mutation check: puts realistic faults into a scratch copy of the sources,
+one at a time, rebuilds, runs the native test suite, and says whether a test
+caught each fault (killed) or none did (survived).
+
+    python3 scripts/mutants.py [--keep] [--only ID[,ID...]] [--wine]
+
+Each fault replaces one exact piece of text that must occur exactly once.
+Faults in the Windows backend need the Wine suite: they run only with
+--wine (MinGW-w64 and Wine installed), and are listed as not run otherwise.
+A fault marked equivalent is listed with the reason no test can see it and
+not run. Closes with "killed K of N" over the faults that ran.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+POSIX = "src/serial/serial_posix.cpp"
+WIN32 = "src/serial/serial_win32.cpp"
+
+# (id, file, old text, new text, what the fault is[, equivalent: reason])
+MUTANTS = [
+    # Serial layer: timeouts.
+    ("interval-missing", POSIX,
+     "deadline = interval < total ? interval : total;", "deadline = total;",
+     "a read ignores the inter-byte timeout"),
+    ("interval-4x", POSIX,
+     "serial_deadline_after(serial_now_ns(), t);",
+     "serial_deadline_after(serial_now_ns(), 4 * (uint64_t)t);",
+     "the inter-byte timeout is four times too long"),
+    ("interval-half", POSIX,
+     "serial_deadline_after(serial_now_ns(), t);",
+     "serial_deadline_after(serial_now_ns(), t / 2);",
+     "the inter-byte timeout ends early"),
+    ("total-constant-only", "src/serial/serial_deadline.cpp",
+     "return (uint64_t)t * ((uint64_t)n + 1);", "return (uint64_t)t;",
+     "a read's total timeout forgets the per-byte part"),
+    ("total-20x", "src/serial/serial_deadline.cpp",
+     "return (uint64_t)t * ((uint64_t)n + 1);",
+     "return 20 * (uint64_t)t * ((uint64_t)n + 1);",
+     "a read's total timeout is twenty times too long"),
+    ("poll-rounds-down", "src/serial/serial_deadline.cpp",
+     "left / NS_PER_MS + (left % NS_PER_MS != 0)", "left / NS_PER_MS",
+     "a wait rounds its deadline down and ends early"),
+    ("write-never-gives-up", POSIX,
+     "      if (ready == 0) {\n        break;\n      }\n      continue;",
+     "      continue;",
+     "a write into a stuck line never gives up"),
+    ("write-short-is-failure", POSIX,
+     "      if (ready == 0) {\n        break;\n      }\n      continue;",
+     "      if (ready == 0) {\n        return 0;\n      }\n      continue;",
+     "a write that runs out of time is a port failure, not a short write"),
+    # Serial layer: hang-up.
+    ("hangup-is-timeout", POSIX,
+     "    if (r == 0) {\n      return 0;  // readable yet no data",
+     "    if (r == 0) {\n      break;  // readable yet no data",
+     "a read of nothing after poll said readable is taken as a timeout"),
+    ("read-error-is-timeout", POSIX,
+     "      if (errno == EAGAIN || errno == EINTR) {\n        continue;\n      }\n      return 0;",
+     "      if (errno == EAGAIN || errno == EINTR) {\n        continue;\n      }\n      break;",
+     "a read error (EIO after a hang-up) is taken as a timeout"),
+    ("pollhup-ignored", POSIX,
+     "    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0 ||\n        (pfd.revents & events) == 0) {",
+     "    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0) {",
+     "poll's hang-up without data is not a failure"),
+    # Serial layer: exclusive open.
+    ("no-flock", POSIX,
+     "if (flock(fd, LOCK_EX | LOCK_NB) != 0) {", "if (0) {",
+     "the port is not locked against a second portvet"),
+    ("no-tiocexcl", POSIX,
+     "  ioctl(fd, TIOCEXCL);\n  port->fd = fd;", "  port->fd = fd;",
+     "another program may open the port while portvet holds it"),
+    ("tty-check-missing", POSIX,
+     "  if (!isatty(fd)) {", "  if (0) {",
+     "a path that is no serial port is used as one"),
+    ("no-close", POSIX,
+     "  tcflush(port->fd, TCIOFLUSH);\n  close(port->fd);",
+     "  tcflush(port->fd, TCIOFLUSH);",
+     "close leaves the descriptor open"),
+    ("no-flush-on-close", POSIX,
+     "  tcflush(port->fd, TCIOFLUSH);\n", "",
+     "close keeps unsent output",
+     "a pty's close never waits for unsent output, so no pty can show it; "
+     "the flush is for serial drivers that wait at close"),
+    ("noctty-missing", POSIX,
+     "O_RDWR | O_NOCTTY | O_NONBLOCK", "O_RDWR | O_NONBLOCK",
+     "a port may become portvet's controlling terminal"),
+    # Serial layer: line settings.
+    ("ixon-kept", POSIX,
+     "ICRNL | IXON | IXOFF | IXANY | INPCK", "ICRNL | IXOFF | IXANY | INPCK",
+     "XON/XOFF flow control is left on"),
+    ("icanon-kept", POSIX,
+     "ECHO | ECHONL | ICANON | ISIG | IEXTEN", "ECHO | ECHONL | ISIG | IEXTEN",
+     "canonical mode is left on"),
+    ("icrnl-kept", POSIX,
+     "INLCR | IGNCR |\n                             ICRNL | IXON",
+     "INLCR | IGNCR |\n                             IXON",
+     "CR is turned into LF on input"),
+    ("seven-bits", POSIX,
+     "tio.c_cflag |= CS8 | CREAD | CLOCAL;",
+     "tio.c_cflag |= CS7 | CREAD | CLOCAL;",
+     "7-bit framing instead of 8N1"),
+    ("parity-kept", POSIX,
+     "~(tcflag_t)(CSIZE | PARENB | CSTOPB)", "~(tcflag_t)(CSIZE | CSTOPB)",
+     "parity another program set is kept"),
+    ("two-stop-bits-kept", POSIX,
+     "~(tcflag_t)(CSIZE | PARENB | CSTOPB)", "~(tcflag_t)(CSIZE | PARENB)",
+     "two stop bits another program set are kept"),
+    ("rate-not-set", POSIX,
+     "      cfsetospeed(&tio, rate.speed);\n", "",
+     "the baud rate is not set"),
+    ("custom-rate-not-set", POSIX,
+     "    serial_set_custom_baud(port->fd, baud);", "",
+     "a rate without a Bnnn constant is not set"),
+    # Serial layer: the drain.
+    ("drain-one-byte", "src/serial/serial_drain.cpp",
+     "i < 100", "i < 1", "the drain reads one byte at most"),
+    ("drain-nothing", "src/serial/serial_drain.cpp",
+     "  for (int i = 0; i < 100; i++) {", "  for (int i = 0; i < 0; i++) {",
+     "the drain reads nothing"),
+    # STK500 probe.
+    ("stk500-attempt-too-many", "src/stk500/stk500.cpp",
+     "int stk500_CheckPresent(serial_port *port, int attempts, int *noSync) {\n"
+     "  static const unsigned char cmd[] = {STK_GET_SIGN_ON, STK_CRC_EOP};\n"
+     "  *noSync = 0;\n  for (int attempt = 1; attempt < attempts;",
+     "int stk500_CheckPresent(serial_port *port, int attempts, int *noSync) {\n"
+     "  static const unsigned char cmd[] = {STK_GET_SIGN_ON, STK_CRC_EOP};\n"
+     "  *noSync = 0;\n  for (int attempt = 1; attempt <= attempts;",
+     "the sign-on makes one attempt more than the count allows"),
+    ("stk500-param-limit", "src/stk500/stk500.cpp",
+     "STK500_PARAMETER_ATTEMPTS = 100;", "STK500_PARAMETER_ATTEMPTS = 50;",
+     "the version reads use 49 attempts instead of 99"),
+    ("stk500-nosync-uncounted", "src/stk500/stk500.cpp",
+     "    ++*noSync;\n", "",
+     "out-of-sync replies are not counted"),
+    ("stk500-eighth-byte", "src/stk500/stk500.cpp",
+     "id[7] == STK_OK && ", "",
+     "the sign-on's closing byte is not checked"),
+    ("stk500-failed-status", "src/stk500/stk500.cpp",
+     "    if (status == STK_FAILED) {\n      return STK500_PARAM_FAILED;\n    }\n",
+     "", "a parameter read answered 0x11 is retried instead of reported"),
+    ("stk500-sync-error-kept", "src/stk500/stk500.cpp",
+     "  result = stk500_GetSync(port, attempts, &noSync);\n"
+     "  if (!stk500_CheckMessage(result, attempts, noSync)) {\n    error = 1;",
+     "  result = stk500_GetSync(port, attempts, &noSync);\n"
+     "  if (!stk500_CheckMessage(result, attempts, noSync)) {\n    error = 0;",
+     "a failed sync step does not mark the report"),
+    ("stk500-timeout-not-read", "src/stk500/stk500.cpp",
+     "stk500_ComInit(port, timeout);\n\n", "stk500_ComInit(port, 20);\n\n",
+     "the -t value does not reach the STK500 probe's line"),
+    # AVR910 probe.
+    ("avr910-rate-order", "src/avr910/avr910.cpp",
+     "{115200, 38400, 19200, 9600}", "{115200, 19200, 38400, 9600}",
+     "the rates are tried in the wrong order"),
+    ("avr910-short-id", "src/avr910/avr910.cpp",
+     "    if (n != 7) {", "    if (n < 6) {",
+     "a six-byte identifier is compared as if whole"),
+    ("avr910-empty-write", "src/avr910/avr910.cpp",
+     "|| put == 0) {", ") {",
+     "a command byte that was not written is not a port failure"),
+    ("avr910-unsigned-digits", "src/avr910/avr910.cpp",
+     "int high = (signed char)major - '0';", "int high = major - '0';",
+     "version digits are taken as unsigned bytes"),
+    ("avr910-flush-empty", "src/avr910/avr910.cpp",
+     "void avr910_flush(serial_port *port) { serial_drain(port); }",
+     "void avr910_flush(serial_port *) {}",
+     "the AVR910 probe does not drain before each command"),
+    ("avr910-timeout-not-read", "src/avr910/avr910.cpp",
+     "avr910_ComInit(port, timeout, baud);", "avr910_ComInit(port, 20, baud);",
+     "the -t value does not reach the AVR910 probe's line"),
+    ("avr910-goes-on-after-found", "src/avr910/avr910.cpp",
+     "        printf(\"-> Unknown programmer (or read error)\\n\");\n      }\n    }\n    return 0;",
+     "        printf(\"-> Unknown programmer (or read error)\\n\");\n      }\n    }\n    continue;",
+     "the probe tries the other rates after a programmer answered"),
+    # Options.
+    ("r1-not-two", "src/main/options.cpp",
+     "value < 2 ? 2 : value", "value < 1 ? 2 : value",
+     "-r1 makes no attempt instead of one"),
+    ("t0-accepted", "src/main/options.cpp",
+     "      case 't':\n        if (value == 0) {\n          return arg;\n        }\n", "      case 't':\n",
+     "-t0 is accepted"),
+    ("port-four-refused", "src/main/main.cpp",
+     "options.port <= 4", "options.port < 4", "-c4 is refused"),
+    ("st-baud-range", "src/st/st.cpp",
+     "value < 600 || value > 256000", "value < 600 || value >= 256000",
+     "-b256000 is refused"),
+    # Stress test.
+    ("st-timeout-20", "src/st/st.cpp",
+     "st_ComInit(&port, 1, options.baud);", "st_ComInit(&port, 20, options.baud);",
+     "the stress test's timeouts are 20 ms instead of 1 ms"),
+    ("st-first-byte-skipped", "src/st/st.cpp",
+     "for (uint32_t k = 0; k < got; k++)", "for (uint32_t k = 1; k < got; k++)",
+     "a wrong byte at position 0 is not counted"),
+    ("st-short-write-uncounted", "src/st/st.cpp",
+     "    errors++;\n    printf(\"Only %d of %d bytes written\\n\"",
+     "    printf(\"Only %d of %d bytes written\\n\"",
+     "a short write is reported but not counted"),
+    ("st-flush-empty", "src/st/st.cpp",
+     "void st_flush(serial_port *port) { serial_drain(port); }",
+     "void st_flush(serial_port *) {}",
+     "the stress test does not drain before each pass"),
+    ("st-loops-one-short", "src/st/st.cpp",
+     "loop < options.loops", "loop + 1 < options.loops",
+     "the stress test runs one loop less than asked"),
+    # Windows backend (with --wine).
+    ("win-xon-kept", WIN32, "  dcb.fOutX = FALSE;\n", "",
+     "Windows: XON/XOFF on output is kept as another program left it"),
+    ("win-xoff-kept", WIN32, "  dcb.fInX = FALSE;\n", "",
+     "Windows: XON/XOFF on input is kept as another program left it"),
+    ("win-seven-bits", WIN32, "dcb.ByteSize = 8;", "dcb.ByteSize = 7;",
+     "Windows: 7-bit framing"),
+    ("win-bare-com-past-4", WIN32,
+     "n = snprintf(path, size, \"\\\\\\\\.\\\\%s\", env);",
+     "n = snprintf(path, size, \"%s\", env);",
+     "Windows: COMk from PORTVET_COMn opened without \\\\.\\"),
+    ("win-no-comm-state-check", WIN32,
+     "  if (!GetCommState(port->handle, &dcb)) {", "  if (0) {",
+     "Windows: a file that is no serial port is used as one"),
+]
+
+
+def run(cmd, cwd, log, timeout=None):
+    with open(log, "a") as out:
+        return subprocess.run(cmd, cwd=cwd, stdout=out, stderr=subprocess.STDOUT,
+                              timeout=timeout).returncode
+
+
+def main(argv):
+    keep = "--keep" in argv
+    wine = "--wine" in argv
+    only = None
+    if "--only" in argv:
+        only = set(argv[argv.index("--only") + 1].split(","))
+    scratch = tempfile.mkdtemp(prefix="portvet-mutants-")
+    src = os.path.join(scratch, "src")
+    build = os.path.join(scratch, "build")
+    log = os.path.join(scratch, "log.txt")
+    files = subprocess.run(["git", "ls-files"], cwd=ROOT, capture_output=True,
+                           text=True, check=True).stdout.split()
+    for f in files:
+        os.makedirs(os.path.dirname(os.path.join(src, f)) or src, exist_ok=True)
+        shutil.copy2(os.path.join(ROOT, f), os.path.join(src, f))
+    print(f"scratch copy: {scratch}", flush=True)
+    configure = ["cmake", "-S", src, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                 f"-DPORTVET_WINE_TESTS={'ON' if wine else 'OFF'}"]
+    # The format check and the packaging say nothing about behaviour.
+    ctest = ["ctest", "--test-dir", build, "-j4", "--timeout", "120",
+             "--stop-on-failure", "-E", "^(format|install|package)\\."]
+    if run(configure, scratch, log) != 0 or \
+            run(["cmake", "--build", build, "-j2"], scratch, log) != 0:
+        print(f"the unchanged sources do not build: see {log}")
+        return 2
+    if run(ctest, scratch, log) != 0:
+        print(f"the suite fails on the unchanged sources: see {log}")
+        return 2
+    killed = ran = 0
+    survivors = []
+    for m in MUTANTS:
+        ident, path, old, new, what = m[:5]
+        if only and ident not in only:
+            continue
+        if len(m) > 5:
+            print(f"equivalent  {ident}: {what} ({m[5]})", flush=True)
+            continue
+        if path == WIN32 and not wine:
+            print(f"not run     {ident}: {what} (needs --wine)", flush=True)
+            continue
+        full = os.path.join(src, path)
+        with open(full) as f:
+            text = f.read()
+        if text.count(old) != 1:
+            print(f"NOT APPLIED {ident}: its text occurs {text.count(old)} times in {path}")
+            survivors.append(ident)
+            ran += 1
+            continue
+        with open(full, "w") as f:
+            f.write(text.replace(old, new))
+        start = time.time()
+        try:
+            if run(["cmake", "--build", build, "-j2"], scratch, log) != 0:
+                verdict = "NOT BUILT  "
+                survivors.append(ident)
+            else:
+                status = run(ctest, scratch, log, timeout=900)
+                if status != 0:
+                    verdict = "killed     "
+                    killed += 1
+                else:
+                    verdict = "SURVIVED   "
+                    survivors.append(ident)
+        finally:
+            with open(full, "w") as f:
+                f.write(text)
+        ran += 1
+        print(f"{verdict} {ident}: {what} ({time.time() - start:.0f} s)", flush=True)
+    # Leave the scratch build as the sources are.
+    run(["cmake", "--build", build, "-j2"], scratch, log)
+    if survivors:
+        print("survivors: " + ", ".join(survivors))
+    print(f"killed {killed} of {ran}")
+    if not keep:
+        shutil.rmtree(scratch, ignore_errors=True)
+    return 0 if not survivors else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
