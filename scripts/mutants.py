@@ -237,6 +237,7 @@ def main(argv):
     if "--only" in argv:
         only = set(argv[argv.index("--only") + 1].split(","))
     scratch = tempfile.mkdtemp(prefix="portvet-mutants-")
+    os.chmod(scratch, 0o755)  # some tests run portvet as nobody
     src = os.path.join(scratch, "src")
     build = os.path.join(scratch, "build")
     log = os.path.join(scratch, "log.txt")

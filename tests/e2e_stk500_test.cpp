@@ -109,17 +109,17 @@ INSTANTIATE_TEST_SUITE_P(
                    Steps(kOk, kOk, kOk, kOk, kOk) +
                        "Version: HW: 0x13, SW: 0x11.0xFF\n",
                    kWire},
-        // Replies in 4-byte pieces 30 ms apart, as a USB adapter's latency
-        // timer delivers them: within a 40 ms inter-byte timeout (which
+        // Replies in 4-byte pieces 50 ms apart, as a USB adapter's latency
+        // timer delivers them: within an 80 ms inter-byte timeout (which
         // never ends early) they make one reply; past a 20 ms one the
         // sign-on's 8-byte read ends after "AVR".
         Stk500Case{"RepliesInPiecesWithinTimeout",
-                   {"--chunk", "4", "--gap", "30"},
-                   {"-t40"},
+                   {"--chunk", "4", "--gap", "50"},
+                   {"-t80"},
                    Steps(kOk, kOk, kOk, kOk, kOk) + kVersion,
                    kWire},
         Stk500Case{"RepliesInPiecesPastTimeout",
-                   {"--chunk", "4", "--gap", "30"},
+                   {"--chunk", "4", "--gap", "50"},
                    {"-t20", "-r2"},
                    "Presence check...timeout\n" + Nothing(2),
                    ""},
