@@ -437,9 +437,18 @@ static void sim_fill(int slave) {
   int flags = fcntl(slave, F_GETFL);
   fcntl(slave, F_SETFL, flags | O_NONBLOCK);
   static const unsigned char junk[256] = {0};
-  while (write(slave, junk, sizeof junk) > 0 || (errno == EINTR && !sim_stop)) {
-  }
-  while (write(slave, junk, 1) > 0) {
+  // The kernel moves what was written on to the master side's line
+  // discipline in the background, which frees room again: the line is full
+  // only once it has taken nothing for a while.
+  for (int quiet = 0; quiet < 10 && !sim_stop;) {
+    if (write(slave, junk, sizeof junk) > 0) {
+      quiet = 0;
+    } else if (errno == EAGAIN) {
+      quiet++;
+      usleep(10000);
+    } else if (errno != EINTR) {
+      break;
+    }
   }
   fcntl(slave, F_SETFL, flags);
   tcsetattr(slave, TCSANOW, &saved);

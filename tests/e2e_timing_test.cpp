@@ -109,8 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "\nInitiate test on COM1 (115200 baud, 2 loops):\n" +
                        Repeat("Only 0 of 256 bytes written\n", 2) +
                        "Summary: 2 errors\n",
-                   2 * (2 + 257 + 257),
-                   kWineStuckLine},
+                   2 * (2 + 257 + 257)},
         // The sign-on's 2-byte write gives up after 3*20 ms: a port
         // failure; then the AVR910 drain (40 ms) and its 1-byte write
         // (40 ms) fail likewise.
@@ -119,8 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {"--stuck", "1"},
                    {"-c1", "-r3"},
                    kStuckBlock,
-                   60 + 40 + 40,
-                   kWineStuckLine}),
+                   60 + 40 + 40}),
     [](const testing::TestParamInfo<TimingCase> &p) {
       return std::string(p.param.name);
     });

@@ -308,10 +308,6 @@ const char *const kWineNoiseBeforeSetup =
     "before the tool sets up the line interrupts the program, where Windows "
     "has no such thing";
 
-const char *const kWineStuckLine =
-    "under Wine most writes into a pty that takes no more bytes complete "
-    "all the same, so a stuck line cannot be held there";
-
 std::string Banner() {
   return "STK500/AVR910 connection check\nCOM port stress test\nv1.2 "
          "(portvet " PORTVET_VERSION ")\n";

@@ -92,7 +92,6 @@ extern const char *const kWineHangUp;
 extern const char *const kWineExclusive;
 extern const char *const kWineCustomRate;
 extern const char *const kWineNoiseBeforeSetup;
-extern const char *const kWineStuckLine;
 
 // The three banner lines every run begins with.
 std::string Banner();
