@@ -188,10 +188,14 @@ void Running::Kill() {
 }
 
 Sim StartSim(const std::vector<std::string> &args) {
-  Sim sim;
   // The line stays in the pty's default settings (IXON, ICANON, ...), as
   // another program may leave a port: the tool must set up what it needs.
-  sim.pid = Spawn(PORTVET_SIM_BIN, args, nullptr, &sim.out);
+  return StartDevice(PORTVET_SIM_BIN, args);
+}
+
+Sim StartDevice(const std::string &bin, const std::vector<std::string> &args) {
+  Sim sim;
+  sim.pid = Spawn(bin, args, nullptr, &sim.out);
   std::string first = ReadUntil(sim.out, "\n", 10);
   size_t end = first.find('\n');
   if (end != std::string::npos) sim.path = first.substr(0, end);

@@ -25,6 +25,10 @@ struct Sim {
 // Starts portvet-sim with the arguments (personality first).
 Sim StartSim(const std::vector<std::string> &args);
 
+// Starts another device program that prints its pty's path on the first
+// line of its standard output, as portvet-sim does.
+Sim StartDevice(const std::string &bin, const std::vector<std::string> &args);
+
 // Stops the simulator and returns the log it printed after the path line.
 std::string StopSim(Sim &sim);
 
