@@ -23,7 +23,22 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 POSIX = "src/serial/serial_posix.cpp"
 WIN32 = "src/serial/serial_win32.cpp"
 
-# (id, file, old text, new text, what the fault is[, equivalent: reason])
+# A hang-up shows on a pty in more than one way; the backend checks each.
+HANGUP_READ_0 = ("    if (r == 0) {\n      return 0;  // readable yet no data",
+                 "    if (r == 0) {\n      break;  // readable yet no data")
+HANGUP_EIO = ("      if (errno == EAGAIN || errno == EINTR) {\n        continue;\n      }\n      return 0;",
+              "      if (errno == EAGAIN || errno == EINTR) {\n        continue;\n      }\n      break;")
+HANGUP_POLL = ("    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0 ||\n        (pfd.revents & events) == 0) {",
+               "    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0) {")
+HANGUP_REDUNDANT = ("a Linux pty's hang-up trips more than one of the three checks "
+                    "(poll's revents, read() of 0, read()'s EIO), so one alone "
+                    "changes nothing a pty can show; hangup-never-seen drops all "
+                    "three")
+PTY_8N = ("a Linux pty is always 8 data bits without parity: tcsetattr turns "
+          "CS7 into CS8 and drops PARENB, so no pty can show it")
+
+# (id, file, old text, new text, what the fault is[, equivalent: reason]);
+# old may be a list of (old, new) pairs, all applied (new is then None).
 MUTANTS = [
     # Serial layer: timeouts.
     ("interval-missing", POSIX,
@@ -56,18 +71,16 @@ MUTANTS = [
      "      if (ready == 0) {\n        return 0;\n      }\n      continue;",
      "a write that runs out of time is a port failure, not a short write"),
     # Serial layer: hang-up.
-    ("hangup-is-timeout", POSIX,
-     "    if (r == 0) {\n      return 0;  // readable yet no data",
-     "    if (r == 0) {\n      break;  // readable yet no data",
-     "a read of nothing after poll said readable is taken as a timeout"),
-    ("read-error-is-timeout", POSIX,
-     "      if (errno == EAGAIN || errno == EINTR) {\n        continue;\n      }\n      return 0;",
-     "      if (errno == EAGAIN || errno == EINTR) {\n        continue;\n      }\n      break;",
-     "a read error (EIO after a hang-up) is taken as a timeout"),
-    ("pollhup-ignored", POSIX,
-     "    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0 ||\n        (pfd.revents & events) == 0) {",
-     "    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0) {",
-     "poll's hang-up without data is not a failure"),
+    ("hangup-is-timeout", POSIX, HANGUP_READ_0[0], HANGUP_READ_0[1],
+     "a read of nothing after poll said readable is taken as a timeout",
+     HANGUP_REDUNDANT),
+    ("read-error-is-timeout", POSIX, HANGUP_EIO[0], HANGUP_EIO[1],
+     "a read error (EIO after a hang-up) is taken as a timeout",
+     HANGUP_REDUNDANT),
+    ("pollhup-ignored", POSIX, HANGUP_POLL[0], HANGUP_POLL[1],
+     "poll's hang-up without data is not a failure", HANGUP_REDUNDANT),
+    ("hangup-never-seen", POSIX, [HANGUP_READ_0, HANGUP_EIO, HANGUP_POLL],
+     None, "a hang-up is taken as a timeout: none of its three checks"),
     # Serial layer: exclusive open.
     ("no-flock", POSIX,
      "if (flock(fd, LOCK_EX | LOCK_NB) != 0) {", "if (0) {",
@@ -104,16 +117,20 @@ MUTANTS = [
     ("seven-bits", POSIX,
      "tio.c_cflag |= CS8 | CREAD | CLOCAL;",
      "tio.c_cflag |= CS7 | CREAD | CLOCAL;",
-     "7-bit framing instead of 8N1"),
+     "7-bit framing instead of 8N1", PTY_8N),
     ("parity-kept", POSIX,
      "~(tcflag_t)(CSIZE | PARENB | CSTOPB)", "~(tcflag_t)(CSIZE | CSTOPB)",
-     "parity another program set is kept"),
+     "parity another program set is kept", PTY_8N),
     ("two-stop-bits-kept", POSIX,
      "~(tcflag_t)(CSIZE | PARENB | CSTOPB)", "~(tcflag_t)(CSIZE | PARENB)",
      "two stop bits another program set are kept"),
-    ("rate-not-set", POSIX,
+    ("output-rate-not-set", POSIX,
      "      cfsetospeed(&tio, rate.speed);\n", "",
-     "the baud rate is not set"),
+     "only the input rate is set",
+     "glibc's cfsetispeed sets the one rate field Linux has for both"),
+    ("rate-not-set", POSIX,
+     "      cfsetispeed(&tio, rate.speed);\n      cfsetospeed(&tio, rate.speed);\n",
+     "", "the baud rate is not set"),
     ("custom-rate-not-set", POSIX,
      "    serial_set_custom_baud(port->fd, baud);", "",
      "a rate without a Bnnn constant is not set"),
@@ -159,7 +176,9 @@ MUTANTS = [
      "the rates are tried in the wrong order"),
     ("avr910-short-id", "src/avr910/avr910.cpp",
      "    if (n != 7) {", "    if (n < 6) {",
-     "a six-byte identifier is compared as if whole"),
+     "a six-byte identifier is compared as if whole",
+     "the seventh byte is then whatever the fresh buffer of that attempt "
+     "held, which matches only by chance of stale stack contents"),
     ("avr910-empty-write", "src/avr910/avr910.cpp",
      "|| put == 0) {", ") {",
      "a command byte that was not written is not a port failure"),
@@ -213,7 +232,7 @@ MUTANTS = [
     ("win-xoff-kept", WIN32, "  dcb.fInX = FALSE;\n", "",
      "Windows: XON/XOFF on input is kept as another program left it"),
     ("win-seven-bits", WIN32, "dcb.ByteSize = 8;", "dcb.ByteSize = 7;",
-     "Windows: 7-bit framing"),
+     "Windows: 7-bit framing", "under Wine the line is a pty: " + PTY_8N),
     ("win-bare-com-past-4", WIN32,
      "n = snprintf(path, size, \"\\\\\\\\.\\\\%s\", env);",
      "n = snprintf(path, size, \"%s\", env);",
@@ -274,13 +293,18 @@ def main(argv):
         full = os.path.join(src, path)
         with open(full) as f:
             text = f.read()
-        if text.count(old) != 1:
-            print(f"NOT APPLIED {ident}: its text occurs {text.count(old)} times in {path}")
+        pairs = old if isinstance(old, list) else [(old, new)]
+        mutated = text
+        missing = [o for o, _ in pairs if mutated.count(o) != 1]
+        if missing:
+            print(f"NOT APPLIED {ident}: its text does not occur once in {path}")
             survivors.append(ident)
             ran += 1
             continue
+        for o, n in pairs:
+            mutated = mutated.replace(o, n)
         with open(full, "w") as f:
-            f.write(text.replace(old, new))
+            f.write(mutated)
         start = time.time()
         try:
             if run(["cmake", "--build", build, "-j2"], scratch, log) != 0:

@@ -89,7 +89,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "Version: HW: 0x80, SW: 0xAB.0x00\n",
             ""},
         // Another program left the line at 7 data bits, even parity and
-        // two stop bits: the tool sets 8N1 all the same.
+        // two stop bits: the tool sets 8N1 all the same. (A Linux pty keeps
+        // only the stop bits and odd-parity flag of that: it is always 8
+        // bits without parity.)
         Stk500Case{"LineLeftIn7E2",
                    {"--left-framing", "7E2"},
                    {},
