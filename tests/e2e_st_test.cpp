@@ -10,12 +10,6 @@ std::string Header(const std::string &port, int baud, int loops) {
          " baud, " + std::to_string(loops) + " loops):\n";
 }
 
-std::string Repeat(const std::string &line, int times) {
-  std::string s;
-  for (int i = 0; i < times; i++) s += line;
-  return s;
-}
-
 // One pass in which the byte at position k was lost: a short read, then
 // every later position shifted by one.
 std::string DroppedPass(int k) {

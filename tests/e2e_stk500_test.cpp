@@ -25,15 +25,6 @@ std::string Steps(const std::string &signon, const std::string &sync,
          Step("Get version 3...", v3);
 }
 
-std::string Nothing(int attempts) {
-  std::string s = "\n";
-  for (const char *baud : {"115200", "38400", "19200", "9600"}) {
-    s += std::string("AVR910 presence check (") + baud +
-         " baud)...failed (retries = " + std::to_string(attempts) + " (max))\n";
-  }
-  return s;
-}
-
 struct Stk500Case {
   const char *name;
   std::vector<std::string> sim;   // knobs after "stk500"
@@ -66,12 +57,6 @@ const std::string kWire =
     "stk500 41(A) 80 20 @115200 8N1\n"
     "stk500 41(A) 81 20 @115200 8N1\n"
     "stk500 41(A) 82 20 @115200 8N1\n";
-
-std::string Repeat(const std::string &line, int times) {
-  std::string s;
-  for (int i = 0; i < times; i++) s += line;
-  return s;
-}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Stk500Test,

@@ -12,22 +12,6 @@
 
 namespace {
 
-// AVR910 at four rates, one attempt each, nothing there.
-std::string Nothing(int attempts) {
-  std::string s = "\n";
-  for (const char *baud : {"115200", "38400", "19200", "9600"}) {
-    s += std::string("AVR910 presence check (") + baud +
-         " baud)...failed (retries = " + std::to_string(attempts) + " (max))\n";
-  }
-  return s;
-}
-
-std::string Repeat(const std::string &line, int times) {
-  std::string s;
-  for (int i = 0; i < times; i++) s += line;
-  return s;
-}
-
 // A silent port with -r2 and -tT: the sign-on's 1-byte read (2T), then at
 // each of four rates a drain (2T) and the identifier's 7-byte read (8T).
 int SilentCheckMs(int t) { return 2 * t + 4 * (2 * t + 8 * t); }

@@ -332,3 +332,18 @@ std::string Usage() {
          "   -bn\t  n = baudrate (default = 115200)\n"
          "   -rn\t  n = test loops (default = 10)\n";
 }
+
+std::string Repeat(const std::string &line, int times) {
+  std::string s;
+  for (int i = 0; i < times; i++) s += line;
+  return s;
+}
+
+std::string Nothing(int attempts) {
+  std::string s = "\n";
+  for (const char *baud : {"115200", "38400", "19200", "9600"}) {
+    s += std::string("AVR910 presence check (") + baud +
+         " baud)...failed (retries = " + std::to_string(attempts) + " (max))\n";
+  }
+  return s;
+}

@@ -103,4 +103,11 @@ std::string Banner();
 // The usage text.
 std::string Usage();
 
+// line, times over.
+std::string Repeat(const std::string &line, int times);
+
+// What the AVR910 probe prints after a blank line when nothing answers at
+// any of its four rates.
+std::string Nothing(int attempts);
+
 #endif

@@ -69,12 +69,8 @@ TEST(Firmware, Optiboot) {
   ASSERT_FALSE(boot.path.empty()) << "fwhost did not start";
   RunResult run = RunPortvet({"-c1", "-r2"}, {{"COM1", boot.path}});
   ASSERT_FALSE(run.hung);
-  std::string block = "Presence check...timeout\n\n";
-  for (const char *baud : {"115200", "38400", "19200", "9600"}) {
-    block += std::string("AVR910 presence check (") + baud +
-             " baud)...failed (retries = 2 (max))\n";
-  }
-  EXPECT_EQ(run.out, Banner() + "\nChecking COM1:\n" + block + "\n\n");
+  EXPECT_EQ(run.out, Banner() + "\nChecking COM1:\nPresence check...timeout\n" +
+                         Nothing(2) + "\n\n");
 }
 
 // The rig itself: avrdude, as the Arduino IDE uploads through optiboot
