@@ -277,6 +277,7 @@ def main(argv):
                  f"-DPORTVET_WINE_TESTS={'ON' if wine else 'OFF'}"]
     # The format check and the packaging say nothing about behaviour.
     ctest = ["ctest", "--test-dir", build, "-j4", "--timeout", "120",
+             "--output-on-failure",
              "--stop-on-failure", "-E", "^(format|install|package)\\."]
     if run(configure, scratch, log) != 0 or \
             run(["cmake", "--build", build, "-j2"], scratch, log) != 0:
