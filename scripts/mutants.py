@@ -236,7 +236,11 @@ MUTANTS = [
     ("win-xon-kept", WIN32, "  dcb.fOutX = FALSE;\n", "",
      "Windows: XON/XOFF on output is kept as another program left it"),
     ("win-xoff-kept", WIN32, "  dcb.fInX = FALSE;\n", "",
-     "Windows: XON/XOFF on input is kept as another program left it"),
+     "Windows: XON/XOFF on input is kept as another program left it",
+     "with it the tool's own side sends XOFF only when its input buffer is "
+     "nearly full (4 KiB on a pty), which no exchange comes near: replies are "
+     "at most 256 bytes and read at once; the one flood, noise, cannot run "
+     "under Wine"),
     ("win-seven-bits", WIN32, "dcb.ByteSize = 8;", "dcb.ByteSize = 7;",
      "Windows: 7-bit framing", "under Wine the line is a pty: " + PTY_8N),
     ("win-bare-com-past-4", WIN32,
