@@ -134,6 +134,19 @@ static const sim_knob_def sim_knob_defs[] = {
      "echo N passes, then hang up; -1: never"},
 };
 
+// The names of the personalities in mask, "stk500, avr910"; out holds 64.
+static void sim_personality_list(int mask, char *out) {
+  out[0] = '\0';
+  for (const auto &p : sim_personalities) {
+    if (mask & p.bit) {
+      if (out[0] != '\0') {
+        strcat(out, ", ");
+      }
+      strcat(out, p.name);
+    }
+  }
+}
+
 static void sim_usage(FILE *to) {
   fprintf(to,
           "usage: portvet-sim stk500|avr910|echo|noise [--link PATH] "
@@ -145,15 +158,8 @@ static void sim_usage(FILE *to) {
           "noise sends 32 random bytes every millisecond and takes no "
           "knob.\n\n");
   for (const sim_knob_def &d : sim_knob_defs) {
-    char personalities[64] = "";
-    for (const auto &p : sim_personalities) {
-      if (d.personalities & p.bit) {
-        if (personalities[0] != '\0') {
-          strcat(personalities, ",");
-        }
-        strcat(personalities, p.name);
-      }
-    }
+    char personalities[64];
+    sim_personality_list(d.personalities, personalities);
     fprintf(to, "  --%-20s [%s]\n      %s\n", d.name, personalities, d.help);
   }
 }
@@ -195,15 +201,9 @@ static void sim_manual(void) {
         putchar(*c);
       }
     }
-    printf(" \" VALUE\"\n[");
-    int first = 1;
-    for (const auto &p : sim_personalities) {
-      if (d.personalities & p.bit) {
-        printf("%s%s", first ? "" : ", ", p.name);
-        first = 0;
-      }
-    }
-    printf("] %s\n", d.help);
+    char personalities[64];
+    sim_personality_list(d.personalities, personalities);
+    printf(" \" VALUE\"\n[%s] %s\n", personalities, d.help);
   }
   printf(".SH \"SEE ALSO\"\n.BR portvet (1)\n");
 }

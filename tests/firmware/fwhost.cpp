@@ -163,13 +163,6 @@ int main(int argc, char **argv) {
   sigaction(SIGINT, &sa, NULL);
   printf("%s\n", pty.port[0].slavename);
   fflush(stdout);
-  clock_gettime(CLOCK_MONOTONIC, &start);
-  start.tv_sec -= (time_t)(avr->cycle / 16000000);
-  start.tv_nsec -= (long)(avr->cycle % 16000000 * 1000 / 16);
-  if (start.tv_nsec < 0) {
-    start.tv_nsec += 1000000000L;
-    start.tv_sec--;
-  }
   while (!fwhost_stop) {
     int state = avr_run(avr);
     fwhost_keep_time(avr, &start);
