@@ -224,6 +224,26 @@ static int serial_wait(int fd, short events, uint64_t deadline_ns) {
   }
 }
 
+// Takes what the port already holds, without waiting. Returns the count
+// (0: nothing there), or -1 on a port failure.
+static ssize_t serial_take(int fd, unsigned char *buf, size_t n) {
+  for (;;) {
+    ssize_t r = read(fd, buf, n);
+    if (r > 0) {
+      return r;
+    }
+    if (r == 0) {
+      return -1;  // readable yet no data: the other end hung up
+    }
+    if (errno == EAGAIN) {
+      return 0;
+    }
+    if (errno != EINTR) {
+      return -1;
+    }
+  }
+}
+
 int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
                 uint32_t *got) {
   uint32_t t = port->timeout_ms;
@@ -236,23 +256,27 @@ int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
     if (ready < 0) {
       return 0;
     }
-    if (ready == 0) {
-      break;
-    }
-    ssize_t r = read(port->fd, buf + *got, n - *got);
+    // At the deadline, one last look: a driver times the gaps between
+    // bytes as they reach the port, so bytes that came while this program
+    // was not running still count.
+    ssize_t r = serial_take(port->fd, buf + *got, n - *got);
     if (r < 0) {
-      if (errno == EAGAIN || errno == EINTR) {
-        continue;
-      }
       return 0;
     }
     if (r == 0) {
-      return 0;  // readable yet no data: the other end hung up
+      if (ready == 0) {
+        break;
+      }
+      continue;
     }
     *got += (uint32_t)r;
+    uint64_t now = serial_now_ns();
+    if (now >= total) {
+      break;
+    }
     // From the first byte on, more than t ms without another byte also
     // ends the read.
-    uint64_t interval = serial_deadline_after(serial_now_ns(), t);
+    uint64_t interval = serial_deadline_after(now, t);
     deadline = interval < total ? interval : total;
   }
   return 1;
@@ -263,22 +287,24 @@ int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
   uint64_t deadline = serial_deadline_after(
       serial_now_ns(), serial_total_timeout_ms(port->timeout_ms, n));
   *put = 0;
+  int last = 0;  // the last try, after the deadline
   while (*put < n) {
     ssize_t w = write(port->fd, buf + *put, n - *put);
-    if (w < 0) {
-      if (errno != EAGAIN && errno != EINTR) {
-        return 0;
-      }
-      int ready = serial_wait(port->fd, POLLOUT, deadline);
-      if (ready < 0) {
-        return 0;
-      }
-      if (ready == 0) {
-        break;
-      }
+    if (w >= 0) {
+      *put += (uint32_t)w;
       continue;
     }
-    *put += (uint32_t)w;
+    if (errno != EAGAIN && errno != EINTR) {
+      return 0;
+    }
+    if (last) {
+      break;
+    }
+    int ready = serial_wait(port->fd, POLLOUT, deadline);
+    if (ready < 0) {
+      return 0;
+    }
+    last = ready == 0;  // the deadline passed: one more try takes what fits
   }
   return 1;
 }
