@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 
+#include <utility>
 #include <vector>
 
 #include "../src/common/option_arg.h"
@@ -120,6 +121,18 @@ TEST(StParseOptions, ChecksEveryRange) {
       ASSERT_NE(refused, nullptr) << c.args.front();
       EXPECT_STREQ(refused, c.refused);
     }
+  }
+}
+
+// The stress test's timeout: 1 ms from 15000 baud up (so 19200 and up keep
+// the 1 ms of old), else 1.5 character times (15 bit times) rounded up.
+TEST(StTimeout, CoversOneAndAHalfCharacters) {
+  const std::pair<int, int> cases[] = {
+      {600, 25},  {1200, 13}, {2400, 7},  {9600, 2},   {14400, 2},
+      {14999, 2}, {15000, 1}, {19200, 1}, {115200, 1}, {256000, 1},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(st_timeout(c.first), c.second) << c.first << " baud";
   }
 }
 

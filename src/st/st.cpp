@@ -12,6 +12,21 @@ void st_ComInit(serial_port *port, int timeout, int baud) {
 
 void st_flush(serial_port *port) { serial_drain(port); }
 
+// 1 ms timeouts, so that a pause of more than 1 ms between two echoed bytes
+// ends the read and the test shows every hiccup of the line; but never less
+// than one and a half character times (15 bit times) at the rate, rounded
+// up to whole ms: below 15000 baud a byte takes longer than 1 ms to cross,
+// and a perfect line would fail every pass. The read's total, 257 such
+// timeouts, then covers the pattern's transit (256 characters) half again.
+// From 19200 baud up this is the 1 ms of old.
+int st_timeout(int baud) {
+  if (baud <= 0) {
+    return 1;
+  }
+  int t = (15000 + baud - 1) / baud;
+  return t < 1 ? 1 : t;
+}
+
 const char *st_ParseOptions(int argc, char **argv, st_options *options) {
   options->port = -1;
   options->baud = 115200;
@@ -106,9 +121,7 @@ int st_main(int argc, char **argv) {
     fprintf(stderr, "portvet: %s\n", port.why);
     return 1;
   }
-  // 1 ms timeouts: a pause of more than 1 ms between two echoed bytes ends
-  // the read, so the test shows every hiccup of the line.
-  st_ComInit(&port, 1, options.baud);
+  st_ComInit(&port, st_timeout(options.baud), options.baud);
 
   unsigned char sent[ST_PATTERN];
   for (int k = 0; k < ST_PATTERN; k++) {

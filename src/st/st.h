@@ -18,6 +18,10 @@ const char *st_ParseOptions(int argc, char **argv, st_options *options);
 // Runs the stress test. Returns 0 when the usage text is to be shown, else 1.
 int st_main(int argc, char **argv);
 
+// The stress test's timeout in ms for a rate: 1, or 1.5 character times
+// where a character takes longer (below 15000 baud).
+int st_timeout(int baud);
+
 void st_ComInit(serial_port *port, int timeout, int baud);
 void st_flush(serial_port *port);
 
