@@ -3,21 +3,36 @@
 #ifndef PORTVET_SIM_H
 #define PORTVET_SIM_H
 
+#include <signal.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
+
+#include "sim_line.h"
+
+// Personalities, as bits for the knob table.
+enum {
+  SIM_STK500 = 1,
+  SIM_AVR910 = 2,
+  SIM_ECHO = 4,
+  SIM_NOISE = 8,
+  SIM_DEVICES = SIM_STK500 | SIM_AVR910 | SIM_ECHO,
+};
 
 // The knobs of every personality; unused ones keep their defaults.
 struct sim_knobs {
-  long baud;  // the only rate a personality answers at; 0: any
-  // How replies travel (every personality but noise).
-  long pace;         // 1: ten bit times a byte at the rate the tool set
-  long chunk;        // bytes per piece of a reply; 0: one piece
-  long gap_ms;       // pause between two pieces
-  long pause_after;  // byte index of a reply after which to pause; -1: none
-  long pause_ms;     // that pause
-  long stuck;        // 1: never read what the tool sends (a stuck line)
-  long trailing;     // junk bytes sent after every reply (echo: every pass)
-  char left[4];      // framing another program left the line in ("7E2")
+  long baud;  // the device's UART rate; 0: the tool's own
+  // The line and how replies travel (every personality but noise).
+  long pace;            // 1: bytes take their time at each side's rate
+  long usb_packet;      // the tool's USB bridge: bytes per packet; 0: none
+  long usb_latency_ms;  // and its latency timer
+  long chunk;           // bytes per piece of a reply; 0: one piece
+  long gap_ms;          // pause between two pieces
+  long pause_after;     // byte index of a reply after which to pause; -1: none
+  long pause_ms;        // that pause
+  long stuck;           // 1: never read what the tool sends (a stuck line)
+  long trailing;        // junk bytes sent after every reply (echo: every pass)
+  char left[4];         // framing another program left the line in ("7E2")
   // stk500
   long hw, sw_major, sw_minor;
   char id[64];
@@ -49,7 +64,8 @@ struct sim_knobs {
 // What a personality does with the bytes that came.
 enum sim_action { SIM_GO_ON, SIM_HANG_UP };
 
-struct sim_line {
+// The line settings the tool set.
+struct sim_settings {
   long baud;      // as the slave side set it; 0 when not a standard rate
   char frame[4];  // "8N1" and the like
 };
@@ -57,26 +73,45 @@ struct sim_line {
 struct sim_state {
   unsigned char frame[300];  // stk500: the command being collected
   size_t len;
-  long counts[256];  // commands seen, by command byte
-  long answered;     // commands answered
-  long position;     // echo: bytes seen
-  sim_line logged;   // echo: the line settings last logged
+  long counts[256];     // commands seen, by command byte
+  long answered;        // commands answered
+  long position;        // echo: bytes seen
+  sim_settings logged;  // echo: the line settings last logged
 };
 
 // Each returns the reply to write in out/out_len (up to 1024 bytes).
-sim_action sim_stk500(const sim_knobs *k, sim_state *s, const sim_line *line,
-                      unsigned char byte, unsigned char *out, size_t *out_len);
-sim_action sim_avr910(const sim_knobs *k, sim_state *s, const sim_line *line,
-                      unsigned char byte, unsigned char *out, size_t *out_len);
+sim_action sim_stk500(const sim_knobs *k, sim_state *s,
+                      const sim_settings *line, unsigned char byte,
+                      unsigned char *out, size_t *out_len);
+sim_action sim_avr910(const sim_knobs *k, sim_state *s,
+                      const sim_settings *line, unsigned char byte,
+                      unsigned char *out, size_t *out_len);
 sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
                     size_t in_len, unsigned char *out, size_t *out_len);
+
+// Reads the command line: the personality, --link PATH and the knobs.
+// Returns -1 to go on, else the exit status (after --help or --manual, or
+// after saying what is wrong).
+int sim_parse(int argc, char **argv, sim_knobs *k, int *personality,
+              const char **link);
 
 // The baud rate of a line whose rate has no Bnnn constant; 0 if unknown.
 long sim_custom_baud(int fd);
 
+// The line settings the tool set on the slave side, as the master sees
+// them (Linux).
+void sim_read_settings(int master, sim_settings *line);
+
+// Leaves the line in a framing such as "7E2", as another program may have.
+void sim_leave_framing(int slave, const char *framing);
+
+// A stuck line: fills what the tool writes into until it takes no more.
+// Stops early once *stop is set.
+void sim_fill(int slave, const volatile sig_atomic_t *stop);
+
 // Writes a log line "<who> <bytes> @<baud> <frame>" to stdout, each byte in
 // hex and, when printable, as a character beside it: "53(S)".
 void sim_log(const char *who, const unsigned char *bytes, size_t len,
-             const sim_line *line);
+             const sim_settings *line);
 
 #endif

@@ -1,6 +1,6 @@
 // The avr910 personality: a programmer that answers one-byte ASCII commands
-// with fixed-length replies, only at its own baud rate (at any other rate a
-// real one would read noise and stay silent).
+// with fixed-length replies, and '?' to a command it does not know (unless
+// --unknown says otherwise).
 #include <string.h>
 
 #include "sim.h"
@@ -121,11 +121,11 @@ static size_t avr910_answer(const sim_knobs *k, sim_state *s,
   }
 }
 
-sim_action sim_avr910(const sim_knobs *k, sim_state *s, const sim_line *line,
-                      unsigned char byte, unsigned char *out, size_t *out_len) {
+sim_action sim_avr910(const sim_knobs *k, sim_state *s,
+                      const sim_settings *line, unsigned char byte,
+                      unsigned char *out, size_t *out_len) {
   *out_len = 0;
-  if ((k->silent_after >= 0 && s->answered >= k->silent_after) ||
-      (k->baud != 0 && line->baud != k->baud)) {
+  if (k->silent_after >= 0 && s->answered >= k->silent_after) {
     s->len = 0;
     return SIM_GO_ON;
   }

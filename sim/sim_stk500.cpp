@@ -123,12 +123,12 @@ static size_t stk500_answer(const sim_knobs *k, sim_state *s,
   }
 }
 
-sim_action sim_stk500(const sim_knobs *k, sim_state *s, const sim_line *line,
-                      unsigned char byte, unsigned char *out, size_t *out_len) {
+sim_action sim_stk500(const sim_knobs *k, sim_state *s,
+                      const sim_settings *line, unsigned char byte,
+                      unsigned char *out, size_t *out_len) {
   *out_len = 0;
-  if ((k->silent_after >= 0 && s->answered >= k->silent_after) ||
-      (k->baud != 0 && line->baud != k->baud)) {
-    s->len = 0;  // at a wrong rate a real device sees only noise
+  if (k->silent_after >= 0 && s->answered >= k->silent_after) {
+    s->len = 0;
     return SIM_GO_ON;
   }
   s->frame[s->len++] = byte;

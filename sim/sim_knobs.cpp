@@ -1,0 +1,362 @@
+// The simulator's knobs: their table, the text of --help and of the manual
+// page portvet-sim(1), their defaults, and the command line that sets them.
+#include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "sim.h"
+
+static const struct {
+  const char *name;
+  int bit;
+} sim_personalities[] = {
+    {"stk500", SIM_STK500},
+    {"avr910", SIM_AVR910},
+    {"echo", SIM_ECHO},
+    {"noise", SIM_NOISE},
+};
+
+// How a knob's value is read.
+enum sim_kind {
+  SIM_NUMBER,  // decimal, or hex with 0x
+  SIM_TEXT,    // up to 63 characters
+  SIM_CHAR,    // one character, stored as its code
+  SIM_DIGITS,  // exactly two characters
+  SIM_FRAME,   // data bits, parity, stop bits: "8N1", "7E2"
+};
+
+struct sim_knob_def {
+  const char *name;
+  int personalities;
+  sim_kind kind;
+  size_t offset;
+  const char *help;  // what it does, with its unit
+};
+
+#define SIM_AT(field) offsetof(sim_knobs, field)
+
+static const sim_knob_def sim_knob_defs[] = {
+    {"baud", SIM_DEVICES, SIM_NUMBER, SIM_AT(baud),
+     "the device's UART rate, in baud: the tool at another rate hears and "
+     "sends garbage; 0: the tool's own rate, as a loopback wire has "
+     "(stk500: 115200, avr910: 19200, echo: 0)"},
+    {"pace", SIM_DEVICES, SIM_NUMBER, SIM_AT(pace),
+     "1 (default): every byte takes ten bit times on the line at its "
+     "sender's rate; 0: an ideal line, with no time and no rate (--baud "
+     "then does nothing), for a test that needs one"},
+    {"usb-packet", SIM_DEVICES, SIM_NUMBER, SIM_AT(usb_packet),
+     "the tool's port is a USB-serial bridge that hands received bytes to "
+     "the computer in packets of up to N bytes (FTDI: 62, CH340: 32); 0: a "
+     "UART on the computer's own bus"},
+    {"usb-latency", SIM_DEVICES, SIM_NUMBER, SIM_AT(usb_latency_ms),
+     "the bridge sends a packet that has not filled up this many ms after "
+     "its first byte (FTDI: 16 by default, 1 where the driver sets low "
+     "latency; CH340: 1)"},
+    {"chunk", SIM_DEVICES, SIM_NUMBER, SIM_AT(chunk),
+     "the device sends in pieces of N bytes, as firmware that writes its "
+     "replies in blocks (echo: a loopback through such a relay); 0: whole"},
+    {"gap", SIM_DEVICES, SIM_NUMBER, SIM_AT(gap_ms),
+     "pause between two pieces, in ms"},
+    {"pause-after", SIM_DEVICES, SIM_NUMBER, SIM_AT(pause_after),
+     "pause after this byte of each reply (0 = first; echo: of each 256-byte "
+     "pass); -1: never"},
+    {"pause", SIM_DEVICES, SIM_NUMBER, SIM_AT(pause_ms), "that pause, in ms"},
+    {"stuck", SIM_DEVICES, SIM_NUMBER, SIM_AT(stuck),
+     "1: take no byte from the tool, so that its writes run into their "
+     "timeout"},
+    {"trailing", SIM_DEVICES, SIM_NUMBER, SIM_AT(trailing),
+     "junk bytes (0x5A) after every reply (echo: after every 256-byte pass), "
+     "0 to 64"},
+    {"left-framing", SIM_DEVICES, SIM_FRAME, SIM_AT(left),
+     "start the line in this framing, as another program may leave it: "
+     "data bits 5-8, parity N/E/O, stop bits 1-2, e.g. 7E2"},
+    {"hw-version", SIM_STK500, SIM_NUMBER, SIM_AT(hw),
+     "parameter 0x80, a byte (default 0x02)"},
+    {"sw-major", SIM_STK500, SIM_NUMBER, SIM_AT(sw_major),
+     "parameter 0x81, a byte (default 0x01)"},
+    {"sw-minor", SIM_STK500, SIM_NUMBER, SIM_AT(sw_minor),
+     "parameter 0x82, a byte (default 0x12)"},
+    {"id", SIM_STK500 | SIM_AVR910, SIM_TEXT, SIM_AT(id),
+     "identifier (default \"AVR STK\" or \"AVR ISP\")"},
+    {"signon-end", SIM_STK500, SIM_NUMBER, SIM_AT(signon_end),
+     "last byte of the sign-on reply (default 0x10)"},
+    {"nosync-signon", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_signon),
+     "answer the first N sign-ons out of sync"},
+    {"nosync-sync", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_sync),
+     "answer the first N get-syncs out of sync"},
+    {"nosync-param", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_param),
+     "answer the first N parameter reads out of sync"},
+    {"nosync-bytes", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_bytes),
+     "0x15 bytes in one out-of-sync reply (default 1)"},
+    {"fail-param", SIM_STK500, SIM_NUMBER, SIM_AT(fail_param),
+     "answer this parameter with status 0x11; -1: none"},
+    {"always", SIM_STK500, SIM_NUMBER, SIM_AT(always),
+     "answer every command with this one byte; -1: off"},
+    {"silent-after", SIM_STK500 | SIM_AVR910, SIM_NUMBER, SIM_AT(silent_after),
+     "answer N commands, then none; -1: never silent"},
+    {"hangup-after", SIM_STK500 | SIM_AVR910, SIM_NUMBER, SIM_AT(hangup_after),
+     "answer N commands, then hang up at the next; -1: never"},
+    {"sw-digits", SIM_AVR910, SIM_DIGITS, SIM_AT(sw),
+     "software version, two characters (default 38)"},
+    {"hw-digits", SIM_AVR910, SIM_DIGITS, SIM_AT(hwv),
+     "hardware version, two characters (default 10)"},
+    {"type", SIM_AVR910, SIM_CHAR, SIM_AT(type),
+     "programmer type, one character (default S)"},
+    {"garbage-first", SIM_AVR910, SIM_NUMBER, SIM_AT(garbage_first),
+     "answer the first N queries with 0xA5 bytes"},
+    {"short-first", SIM_AVR910, SIM_NUMBER, SIM_AT(short_first),
+     "then answer N queries one byte short"},
+    {"fault-cmd", SIM_AVR910, SIM_CHAR, SIM_AT(fault_cmd),
+     "the query (S, V, v or p) those faults hit; default: any"},
+    {"unknown", SIM_AVR910, SIM_NUMBER, SIM_AT(unknown),
+     "reply byte to an unknown command (default '?'); -1: none"},
+    {"corrupt", SIM_ECHO, SIM_NUMBER, SIM_AT(corrupt),
+     "flip the byte at this position of each 256-byte pass; -1: none"},
+    {"flip", SIM_ECHO, SIM_NUMBER, SIM_AT(flip),
+     "xor mask for the corrupted byte (default 1)"},
+    {"drop", SIM_ECHO, SIM_NUMBER, SIM_AT(drop),
+     "do not echo the byte at this position of each pass; -1: none"},
+    {"stop-after-passes", SIM_ECHO, SIM_NUMBER, SIM_AT(stop_after_passes),
+     "echo N passes, then nothing; -1: never stop"},
+    {"hangup-after-passes", SIM_ECHO, SIM_NUMBER, SIM_AT(hangup_after_passes),
+     "echo N passes, then hang up; -1: never"},
+};
+
+// The names of the personalities in mask, "stk500, avr910"; out holds 64.
+static void sim_personality_list(int mask, char *out) {
+  out[0] = '\0';
+  for (const auto &p : sim_personalities) {
+    if (mask & p.bit) {
+      if (out[0] != '\0') {
+        strcat(out, ", ");
+      }
+      strcat(out, p.name);
+    }
+  }
+}
+
+static void sim_usage(FILE *to) {
+  fprintf(to,
+          "usage: portvet-sim stk500|avr910|echo|noise [--link PATH] "
+          "[--KNOB VALUE]...\n"
+          "Plays a serial device on a pseudo-terminal: prints the path of "
+          "its slave side,\n"
+          "links it to PATH, and logs every command it receives with the "
+          "line settings.\n"
+          "noise sends 32 random bytes every millisecond and takes no "
+          "knob.\n\n");
+  for (const sim_knob_def &d : sim_knob_defs) {
+    char personalities[64];
+    sim_personality_list(d.personalities, personalities);
+    fprintf(to, "  --%-20s [%s]\n      %s\n", d.name, personalities, d.help);
+  }
+}
+
+// The manual page portvet-sim(1), made from the same table.
+static void sim_manual(void) {
+  printf(
+      ".TH PORTVET-SIM 1 \"December 2026\" \"portvet\" \"User Commands\"\n"
+      ".SH NAME\n"
+      "portvet-sim \\- play a serial device on a pseudo-terminal\n"
+      ".SH SYNOPSIS\n"
+      ".B portvet-sim\n"
+      ".BR stk500 | avr910 | echo | noise\n"
+      ".RB [ \\-\\-link\n"
+      ".IR PATH ]\n"
+      ".RB [ \\-\\-\\fIKNOB\\fP\n"
+      ".IR VALUE ]...\n"
+      ".SH DESCRIPTION\n"
+      "Opens a pseudo-terminal, prints the path of its slave side on the "
+      "first line of standard output (and links it to\n"
+      ".I PATH\n"
+      "with\n"
+      ".BR \\-\\-link ),\n"
+      "then plays the device on the master side until it is ended: an "
+      "STK500 programmer, an AVR910 programmer, a TXD\\-RXD loopback, or "
+      "noise (32 random bytes every millisecond).\n"
+      "Each later line logs a command the device received, every byte in "
+      "hex with printable ones beside it (53(S)), and the line settings "
+      "the tool set: @\\fIbaud\\fP and the framing, e.g. 8N1.\n"
+      ".SH KNOBS\n"
+      "Numbers are decimal, or hexadecimal after 0x. Each knob is for the "
+      "personalities in brackets.\n");
+  for (const sim_knob_def &d : sim_knob_defs) {
+    printf(".TP\n.BI \\-\\-");
+    for (const char *c = d.name; *c != '\0'; c++) {
+      if (*c == '-') {
+        fputs("\\-", stdout);
+      } else {
+        putchar(*c);
+      }
+    }
+    char personalities[64];
+    sim_personality_list(d.personalities, personalities);
+    printf(" \" VALUE\"\n[%s] %s\n", personalities, d.help);
+  }
+  printf(".SH \"SEE ALSO\"\n.BR portvet (1)\n");
+}
+
+static void sim_defaults(sim_knobs *k, int personality) {
+  memset(k, 0, sizeof *k);
+  k->baud = personality == SIM_STK500   ? 115200
+            : personality == SIM_AVR910 ? 19200
+                                        : 0;
+  k->pace = 1;
+  k->usb_latency_ms = 16;
+  k->pause_after = -1;
+  k->hw = 0x02;
+  k->sw_major = 0x01;
+  k->sw_minor = 0x12;
+  strcpy(k->id, personality == SIM_AVR910 ? "AVR ISP" : "AVR STK");
+  k->id_len = 7;
+  k->signon_end = 0x10;
+  k->nosync_bytes = 1;
+  k->fail_param = -1;
+  k->always = -1;
+  k->silent_after = -1;
+  k->hangup_after = -1;
+  strcpy(k->sw, "38");
+  strcpy(k->hwv, "10");
+  k->type = 'S';
+  k->unknown = '?';
+  k->corrupt = -1;
+  k->flip = 1;
+  k->drop = -1;
+  k->stop_after_passes = -1;
+  k->hangup_after_passes = -1;
+}
+
+// Sets a knob. Returns 0 after printing what is wrong.
+static int sim_knob(sim_knobs *k, int personality, const char *pname,
+                    const char *name, const char *value) {
+  for (const sim_knob_def &d : sim_knob_defs) {
+    if (strcmp(name, d.name) != 0) {
+      continue;
+    }
+    if ((d.personalities & personality) == 0) {
+      fprintf(stderr, "portvet-sim: %s has no knob --%s\n", pname, name);
+      return 0;
+    }
+    char *field = (char *)k + d.offset;
+    size_t len = strlen(value);
+    switch (d.kind) {
+      case SIM_NUMBER: {
+        char *end = NULL;
+        long v = strtol(value, &end, 0);
+        if (len == 0 || *end != '\0') {
+          fprintf(stderr, "portvet-sim: --%s wants a number, not '%s'\n", name,
+                  value);
+          return 0;
+        }
+        *(long *)(void *)field = v;
+        return 1;
+      }
+      case SIM_TEXT:
+        if (len >= sizeof k->id) {
+          fprintf(stderr, "portvet-sim: --%s: at most %zu characters\n", name,
+                  sizeof k->id - 1);
+          return 0;
+        }
+        memcpy(k->id, value, len);
+        k->id_len = len;
+        return 1;
+      case SIM_CHAR:
+        if (len != 1) {
+          fprintf(stderr, "portvet-sim: --%s wants one character, not '%s'\n",
+                  name, value);
+          return 0;
+        }
+        *(long *)(void *)field = (unsigned char)value[0];
+        return 1;
+      case SIM_FRAME:
+        if (len != 3 || value[0] < '5' || value[0] > '8' ||
+            strchr("NEO", value[1]) == NULL || value[2] < '1' ||
+            value[2] > '2') {
+          fprintf(stderr,
+                  "portvet-sim: --%s wants a framing like 7E2, not '%s'\n",
+                  name, value);
+          return 0;
+        }
+        memcpy(field, value, 4);
+        return 1;
+      case SIM_DIGITS:
+        if (len != 2) {
+          fprintf(stderr, "portvet-sim: --%s wants two characters, not '%s'\n",
+                  name, value);
+          return 0;
+        }
+        memcpy(field, value, 3);
+        return 1;
+    }
+  }
+  fprintf(stderr,
+          "portvet-sim: unknown knob --%s (portvet-sim --help lists them)\n",
+          name);
+  return 0;
+}
+
+int sim_parse(int argc, char **argv, sim_knobs *k, int *personality,
+              const char **link) {
+  if (argc >= 2 &&
+      (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+    sim_usage(stdout);
+    return 0;
+  }
+  if (argc >= 2 && strcmp(argv[1], "--manual") == 0) {
+    sim_manual();
+    return 0;
+  }
+  *personality = 0;
+  for (const auto &p : sim_personalities) {
+    if (argc >= 2 && strcmp(argv[1], p.name) == 0) {
+      *personality = p.bit;
+    }
+  }
+  if (*personality == 0) {
+    if (argc >= 2) {
+      fprintf(stderr,
+              "portvet-sim: unknown personality '%s' (stk500, avr910, echo "
+              "or noise)\n",
+              argv[1]);
+    } else {
+      sim_usage(stderr);
+    }
+    return 2;
+  }
+  const char *pname = argv[1];
+  sim_defaults(k, *personality);
+  *link = NULL;
+  for (int i = 2; i < argc; i += 2) {
+    if (strncmp(argv[i], "--", 2) != 0) {
+      fprintf(stderr, "portvet-sim: '%s' is no knob (knobs start with --)\n",
+              argv[i]);
+      return 2;
+    }
+    if (i + 1 >= argc) {
+      fprintf(stderr, "portvet-sim: %s wants a value\n", argv[i]);
+      return 2;
+    }
+    if (strcmp(argv[i], "--link") == 0) {
+      *link = argv[i + 1];
+    } else if (!sim_knob(k, *personality, pname, argv[i] + 2, argv[i + 1])) {
+      return 2;
+    }
+  }
+  if (k->trailing < 0 || k->trailing > 64) {
+    fprintf(stderr, "portvet-sim: --trailing is 0 to 64\n");
+    return 2;
+  }
+  if (k->usb_packet < 0 || k->usb_packet > LINE_PACKET ||
+      k->usb_latency_ms < 0) {
+    fprintf(stderr,
+            "portvet-sim: --usb-packet is 0 to %d, --usb-latency 0 or more\n",
+            (int)LINE_PACKET);
+    return 2;
+  }
+  if (k->baud < 0) {
+    fprintf(stderr, "portvet-sim: --baud is 0 or more\n");
+    return 2;
+  }
+  return -1;
+}
