@@ -10,6 +10,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 extern char **environ;
 
 namespace {
@@ -217,7 +219,32 @@ std::string StopSim(Sim &sim) {
     close(sim.out);
     sim.pid = -1;
   }
-  return log;
+  std::string kept;
+  size_t at = 0;
+  while (at < log.size()) {
+    size_t end = log.find('\n', at);
+    end = end == std::string::npos ? log.size() : end + 1;
+    std::string line = log.substr(at, end - at);
+    if (line.compare(0, 6, "stall ") == 0) {
+      sim.stall_ms = std::max(sim.stall_ms, atof(line.c_str() + 6));
+    } else {
+      kept += line;
+    }
+    at = end;
+  }
+  return kept;
+}
+
+bool Stalled(const RunResult &run, double slack_ms, std::string *why) {
+  if (run.stall_ms <= slack_ms) return false;
+  char text[200];
+  snprintf(text, sizeof text,
+           "the machine stalled the simulator %.1f ms in the middle of a "
+           "stream, past the %.1f ms this run allows; a real line never "
+           "stalls",
+           run.stall_ms, slack_ms);
+  *why = text;
+  return true;
 }
 
 void StartPortvet(const std::vector<std::string> &args,
@@ -272,6 +299,7 @@ RunResult RunOnCom1(const std::string &personality,
   }
   RunResult run = RunPortvet(args, {{"COM1", sim.path}}, options);
   run.log = StopSim(sim);
+  run.stall_ms = sim.stall_ms;
   return run;
 }
 

@@ -15,6 +15,7 @@ struct Sim {
   pid_t pid = -1;
   int out = -1;  // the simulator's standard output
   std::string path;
+  double stall_ms = 0;  // its longest stall in a stream (sim_main.cpp)
   Sim() = default;
   Sim(Sim &&other) noexcept;
   Sim(const Sim &) = delete;
@@ -29,16 +30,18 @@ Sim StartSim(const std::vector<std::string> &args);
 // line of its standard output, as portvet-sim does.
 Sim StartDevice(const std::string &bin, const std::vector<std::string> &args);
 
-// Stops the simulator and returns the log it printed after the path line.
+// Stops the simulator and returns the log it printed after the path line,
+// without its "stall" lines: their greatest value goes to sim.stall_ms.
 std::string StopSim(Sim &sim);
 
 struct RunResult {
   std::string out;
-  std::string err;    // standard error
-  std::string log;    // what the simulator logged, when there was one
-  int status = -1;    // exit status; -1 when killed
-  bool hung = false;  // killed after the time limit
-  double ms = 0;      // wall time from start to exit
+  std::string err;      // standard error
+  std::string log;      // what the simulator logged, when there was one
+  double stall_ms = 0;  // the simulator's longest stall (see Stalled)
+  int status = -1;      // exit status; -1 when killed
+  bool hung = false;    // killed after the time limit
+  double ms = 0;        // wall time from start to exit
 };
 
 struct RunOptions {
@@ -96,6 +99,11 @@ extern const char *const kWineHangUp;
 extern const char *const kWineExclusive;
 extern const char *const kWineCustomRate;
 extern const char *const kWineNoiseBeforeSetup;
+
+// Whether the machine stalled the simulator longer than slack_ms in the
+// middle of a stream: a real line never stalls, so a run that depends on
+// bytes coming on time proves nothing then, and says so with this text.
+bool Stalled(const RunResult &run, double slack_ms, std::string *why);
 
 // The three banner lines every run begins with.
 std::string Banner();
