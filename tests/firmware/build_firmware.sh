@@ -13,6 +13,9 @@
 #   the Arduino IDE builds a sketch for an Uno: the core and the SPI library
 #   of arduino-core-avr, and the sketch with Arduino.h and prototypes of its
 #   own functions put in front (what the IDE's preprocessor adds).
+# - ArduinoISP_with_bootloader.hex: the flash of an Uno running "Arduino as
+#   ISP": the sketch and optiboot in one image, as the IDE exports it (the
+#   sketch's records without its end record, then the bootloader's).
 set -e
 out=$1
 ino=$2
@@ -66,4 +69,8 @@ avr-g++ -c -std=gnu++11 -fpermissive -fno-exceptions -fno-threadsafe-statics \
 avr-gcc -mmcu=atmega328p -Os -Wl,--gc-sections -o "$work/ArduinoISP.elf" \
   "$work/ArduinoISP.o" $objs -lm
 avr-objcopy -j .text -j .data -O ihex "$work/ArduinoISP.elf" "$out/ArduinoISP.hex"
-echo "built $out/optiboot_atmega328.hex and $out/ArduinoISP.hex"
+grep -v '^:00000001FF' "$out/ArduinoISP.hex" >"$out/ArduinoISP_with_bootloader.hex"
+# (Without optiboot's start-address record, which simavr does not read:
+# on a chip the fuses say where it starts.)
+grep -v '^:04000003' "$out/optiboot_atmega328.hex" >>"$out/ArduinoISP_with_bootloader.hex"
+echo "built $out/optiboot_atmega328.hex, $out/ArduinoISP.hex and $out/ArduinoISP_with_bootloader.hex"

@@ -2,27 +2,47 @@
 // its UART on a pseudo-terminal, so that portvet can talk to it as to a
 // programmer on a serial port.
 //
-//   fwhost [--boot] [--settle MS] FIRMWARE.elf|FIRMWARE.hex
+//   fwhost [--board] [--settle MS] FIRMWARE.elf|FIRMWARE.hex
 //
 // Runs the chip MS milliseconds of its own time (default 0), as a
 // programmer boots after it is plugged in, then prints the path of the
 // pty's slave side on the first line of standard output and runs the chip
-// until it is ended (SIGTERM, SIGINT). --boot starts the chip at the
-// firmware's lowest address with the external-reset flag set, as a chip
-// whose BOOTRST fuse points at a bootloader does after its reset button.
+// until it is ended (SIGTERM, SIGINT). Later lines log each reset: "reset
+// external" (the port was opened) and "reset watchdog".
+//
+// Without --board the chip starts at address 0 and nothing resets it but
+// its watchdog: a programmer on its own. --board plays an Arduino Uno: the
+// chip starts in the boot section of a 512-byte bootloader (0x7E00, as its
+// BOOTRST fuse says), powers up with the power-on flag set, and resets
+// whenever a program opens the port, as the board's DTR line does through
+// its auto-reset capacitor: held in reset for the 65 ms start-up delay of
+// its fuses (SUT=11), then started with the external-reset flag set.
+//
+// Between the pty and the chip lies the simulator's line model
+// (sim/sim_line.h), both ways: the tool's bytes cross at the rate the tool
+// set on the pty and reach the chip's UART at the rate its firmware set in
+// UBRR0 and U2X0, and the other way back, a framing error included.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <simavr/avr_uart.h>
 #include <simavr/sim_avr.h>
 #include <simavr/sim_elf.h>
 #include <simavr/sim_hex.h>
+#include <simavr/sim_io.h>
+#include <simavr/sim_irq.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
 #include <time.h>
 #include <unistd.h>
 
-extern "C" {  // this header of simavr's has no C++ guard of its own
-#include <simavr/parts/uart_pty.h>
-}
+#include "../../sim/sim_line.h"
+
+// The pty's rate, as the master side sees what the slave side set.
+long sim_custom_baud(int fd);
 
 static volatile sig_atomic_t fwhost_stop = 0;
 
@@ -30,28 +50,35 @@ static void fwhost_on_signal(int) { fwhost_stop = 1; }
 
 enum {
   FWHOST_FLASH = 32 * 1024,  // ATmega328P
+  FWHOST_BOOTRST = 0x7E00,   // an Uno's boot section (BOOTSZ: 256 words)
   FWHOST_MCUSR = 0x54,       // data-space address of MCUSR
+  FWHOST_PORF = 0x01,
   FWHOST_EXTRF = 0x02,
   FWHOST_WDRF = 0x08,
+  FWHOST_UCSR0A = 0xC0,
+  FWHOST_U2X0 = 0x02,
+  FWHOST_UBRR0L = 0xC4,
+  FWHOST_UBRR0H = 0xC5,
+  FWHOST_HZ = 16000000,
+  FWHOST_RESET_MS = 65,  // the Uno's start-up delay after a reset
 };
+
+static uint64_t fwhost_now_ns(void) {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (uint64_t)ts.tv_sec * 1000000000u + (uint64_t)ts.tv_nsec;
+}
 
 // simavr runs as fast as it can; a real chip at 16 MHz does not, and the
 // firmware's timeouts (optiboot's watchdog) count on that. So the chip's
-// clock is held to the wall clock, checked once per millisecond of its time.
-static void fwhost_keep_time(avr_t *avr, const struct timespec *start) {
-  static avr_cycle_count_t checked = 0;
-  if (avr->cycle - checked < 16000) {
-    return;
-  }
-  checked = avr->cycle;
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  long long real_ns = (now.tv_sec - start->tv_sec) * 1000000000LL +
-                      (now.tv_nsec - start->tv_nsec);
-  long long chip_ns = (long long)(avr->cycle * 1000 / 16);
-  if (chip_ns > real_ns) {
-    struct timespec wait = {(time_t)((chip_ns - real_ns) / 1000000000LL),
-                            (long)((chip_ns - real_ns) % 1000000000LL)};
+// clock is held to the wall clock: *chip_ns is the wall time its cycle 0
+// stands for.
+static void fwhost_keep_time(avr_t *avr, uint64_t chip_ns) {
+  uint64_t at = chip_ns + avr->cycle * 1000 / 16;
+  uint64_t now = fwhost_now_ns();
+  if (at > now) {
+    struct timespec wait = {(time_t)((at - now) / 1000000000u),
+                            (long)((at - now) % 1000000000u)};
     nanosleep(&wait, NULL);
   }
 }
@@ -85,13 +112,54 @@ static long fwhost_load_hex(avr_t *avr, const char *path) {
   return lowest;
 }
 
+// The rate the firmware set its UART to: F_CPU / (8 or 16 (UBRR0 + 1)).
+static uint32_t fwhost_uart_rate(avr_t *avr) {
+  uint32_t ubrr = (uint32_t)(avr->data[FWHOST_UBRR0H] & 0x0F) << 8 |
+                  avr->data[FWHOST_UBRR0L];
+  uint32_t divisor = (avr->data[FWHOST_UCSR0A] & FWHOST_U2X0) ? 8 : 16;
+  return (FWHOST_HZ + divisor * (ubrr + 1) / 2) / (divisor * (ubrr + 1));
+}
+
+// The two directions of the line, and what the chip's UART can take.
+struct fwhost_link {
+  line_wire to_chip;
+  line_wire to_tool;
+  avr_t *avr;
+  avr_irq_t *input;
+  int xoff;  // the chip's input FIFO is full
+};
+
+// A byte the firmware sent: onto the line toward the tool.
+static void fwhost_on_output(avr_irq_t *, uint32_t value, void *param) {
+  fwhost_link *l = (fwhost_link *)param;
+  line_send(&l->to_tool, (unsigned char)value, fwhost_uart_rate(l->avr),
+            fwhost_now_ns());
+}
+
+static void fwhost_on_xoff(avr_irq_t *, uint32_t, void *param) {
+  ((fwhost_link *)param)->xoff = 1;
+}
+
+static void fwhost_on_xon(avr_irq_t *, uint32_t, void *param) {
+  ((fwhost_link *)param)->xoff = 0;
+}
+
+// Resets the chip with a reset flag set beside those MCUSR still holds
+// (a reset sets its own flag and clears none).
+static void fwhost_reset(avr_t *avr, uint8_t flag) {
+  uint8_t held = avr->data[FWHOST_MCUSR];
+  avr_reset(avr);
+  avr->pc = avr->reset_pc;
+  avr->data[FWHOST_MCUSR] = (uint8_t)(held | flag);
+}
+
 int main(int argc, char **argv) {
-  int boot = 0;
+  int board = 0;
   long settle_ms = 0;
   int i = 1;
   for (; i < argc - 1; i++) {
-    if (strcmp(argv[i], "--boot") == 0) {
-      boot = 1;
+    if (strcmp(argv[i], "--board") == 0) {
+      board = 1;
     } else if (strcmp(argv[i], "--settle") == 0 && i + 2 < argc) {
       settle_ms = atol(argv[++i]);
     } else {
@@ -99,14 +167,14 @@ int main(int argc, char **argv) {
     }
   }
   if (i != argc - 1) {
-    fprintf(stderr,
-            "usage: fwhost [--boot] [--settle MS] FIRMWARE.elf|FIRMWARE.hex\n");
+    fprintf(
+        stderr,
+        "usage: fwhost [--board] [--settle MS] FIRMWARE.elf|FIRMWARE.hex\n");
     return 2;
   }
   const char *path = argv[i];
-  // simavr talks about what it loads and about the pty on standard output:
-  // send that to standard error, so that the first line of standard output
-  // is the path.
+  // simavr talks about what it loads on standard output: send that to
+  // standard error, so that the first line of standard output is the path.
   int out = dup(1);
   dup2(2, 1);
   avr_t *avr = avr_make_mcu_by_name("atmega328p");
@@ -114,7 +182,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "fwhost: simavr has no atmega328p\n");
     return 1;
   }
-  avr->frequency = 16000000;
+  avr->frequency = FWHOST_HZ;
   long base = 0;
   size_t len = strlen(path);
   if (len > 4 && strcmp(path + len - 4, ".hex") == 0) {
@@ -125,7 +193,7 @@ int main(int argc, char **argv) {
     if (elf_read_firmware(path, &fw) != 0) {
       base = -1;
     } else {
-      fw.frequency = 16000000;
+      fw.frequency = FWHOST_HZ;
       avr_load_firmware(avr, &fw);
       base = fw.flashbase;
     }
@@ -134,24 +202,67 @@ int main(int argc, char **argv) {
     fprintf(stderr, "fwhost: cannot load %s\n", path);
     return 1;
   }
-  if (boot) {
-    avr->pc = avr->reset_pc = (avr_flashaddr_t)base;
-    avr->data[FWHOST_MCUSR] = FWHOST_EXTRF;
+  if (board) {
+    avr->reset_pc = FWHOST_BOOTRST;
+    avr->pc = avr->reset_pc;
+    avr->data[FWHOST_MCUSR] = FWHOST_PORF;
   }
-  uart_pty_t pty;
-  memset(&pty, 0, sizeof pty);
-  uart_pty_init(avr, &pty);
-  uart_pty_connect(&pty, '0');
+
+  static fwhost_link link;  // two wires: too large for the stack
+  line_init(&link.to_chip);
+  line_init(&link.to_tool);
+  link.avr = avr;
+  link.xoff = 0;
+  // The UART talks to the line, not to the console; and it must not sleep
+  // when the firmware polls it, or the chip's clock falls behind.
+  uint32_t flags = 0;
+  avr_ioctl(avr, AVR_IOCTL_UART_GET_FLAGS('0'), &flags);
+  flags &= ~(uint32_t)(AVR_UART_FLAG_STDIO | AVR_UART_FLAG_POLL_SLEEP);
+  avr_ioctl(avr, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
+  link.input = avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
+  avr_irq_t *output =
+      avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT);
+  // Every byte counts, also one the same as the byte before.
+  avr_irq_set_flags(output, avr_irq_get_flags(output) & ~IRQ_FLAG_FILTERED);
+  avr_irq_register_notify(output, fwhost_on_output, &link);
+  avr_irq_register_notify(
+      avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XOFF),
+      fwhost_on_xoff, &link);
+  avr_irq_register_notify(
+      avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XON),
+      fwhost_on_xon, &link);
+
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    perror("fwhost: pty");
+    return 1;
+  }
+  const char *slave_path = ptsname(master);
+  // Held open, so the master sees no hang-up between two runs of the tool.
+  int slave = open(slave_path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) {
+    perror("fwhost: slave");
+    return 1;
+  }
+  // A program that opens the port resets a board (after our own open).
+  int opens = -1;
+  if (board) {
+    opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (opens < 0 || inotify_add_watch(opens, slave_path, IN_OPEN) < 0) {
+      perror("fwhost: inotify");
+      return 1;
+    }
+  }
   fflush(stdout);
   dup2(out, 1);
   close(out);
+
   long resets = 0;
-  struct timespec start;
-  clock_gettime(CLOCK_MONOTONIC, &start);
+  uint64_t chip_ns = fwhost_now_ns();
   avr_cycle_count_t settled = (avr_cycle_count_t)settle_ms * 16000;
   while (avr->cycle < settled) {
     int state = avr_run(avr);
-    fwhost_keep_time(avr, &start);
+    fwhost_keep_time(avr, chip_ns);
     if (state == cpu_Done || state == cpu_Crashed) {
       break;
     }
@@ -161,23 +272,68 @@ int main(int argc, char **argv) {
   sa.sa_handler = fwhost_on_signal;
   sigaction(SIGTERM, &sa, NULL);
   sigaction(SIGINT, &sa, NULL);
-  printf("%s\n", pty.port[0].slavename);
+  printf("%s\n", slave_path);
   fflush(stdout);
+
+  uint64_t held_until = 0;  // in reset until then
   while (!fwhost_stop) {
-    int state = avr_run(avr);
-    fwhost_keep_time(avr, &start);
-    if (state == cpu_Done || state == cpu_Crashed) {
-      // simavr stops where the watchdog fires (and where the code runs
-      // into the weeds); a real chip resets with WDRF set and runs again.
-      if (resets++ < 5) {
-        fprintf(stderr, "fwhost: the chip stopped (state %d): reset\n", state);
+    uint64_t now = fwhost_now_ns();
+    if (now >= held_until) {
+      // A tenth of a millisecond of the chip's time, then the line.
+      avr_cycle_count_t until = avr->cycle + 1600;
+      while (avr->cycle < until) {
+        int state = avr_run(avr);
+        if (state == cpu_Done || state == cpu_Crashed) {
+          // simavr stops where the watchdog fires (and where the code runs
+          // into the weeds); a real chip resets with WDRF set and runs.
+          if (resets++ < 5) {
+            printf("reset watchdog\n");
+            fflush(stdout);
+          }
+          fwhost_reset(avr, FWHOST_WDRF);
+          break;
+        }
       }
-      avr_reset(avr);
-      avr->pc = avr->reset_pc;
-      avr->data[FWHOST_MCUSR] = FWHOST_WDRF;
+      fwhost_keep_time(avr, chip_ns);
+    } else {
+      struct timespec wait = {0, 100000};
+      nanosleep(&wait, NULL);
+    }
+    now = fwhost_now_ns();
+
+    alignas(struct inotify_event) char events[4096];
+    if (opens >= 0 && read(opens, events, sizeof events) > 0) {
+      // The chip's clock stands still in reset and starts at its end.
+      printf("reset external\n");
+      fflush(stdout);
+      held_until = now + FWHOST_RESET_MS * 1000000u;
+      fwhost_reset(avr, FWHOST_EXTRF);
+      chip_ns = held_until - avr->cycle * 1000 / 16;
+    }
+
+    uint32_t tool_rate = (uint32_t)sim_custom_baud(master);
+    unsigned char in[256];
+    ssize_t n = read(master, in, sizeof in);
+    for (ssize_t k = 0; k < n; k++) {
+      line_send(&link.to_chip, in[k], tool_rate, now);
+    }
+    line_byte got[64];
+    size_t taken =
+        line_take(&link.to_chip, fwhost_uart_rate(avr), now, got, 64);
+    for (size_t k = 0; k < taken; k++) {
+      // A chip in reset, or a full FIFO, loses the byte, as on a wire.
+      if (now >= held_until && !link.xoff) {
+        avr_raise_irq(link.input,
+                      got[k].byte | (got[k].framing_error ? UART_INPUT_FE : 0));
+      }
+    }
+    taken = line_take(&link.to_tool, tool_rate, now, got, 64);
+    for (size_t k = 0; k < taken; k++) {
+      if (write(master, &got[k].byte, 1) < 0 && errno != EAGAIN) {
+        fwhost_stop = 1;
+      }
     }
   }
-  // Not uart_pty_stop(): it joins a thread that our own SIGINT handler
-  // keeps from ending. Leaving ends the thread and closes the pty.
+  // Not uart_pty: nothing here runs a thread; leaving closes the pty.
   _exit(0);
 }
