@@ -16,6 +16,10 @@
 // Room for the line that says why a port would not open.
 enum { SERIAL_WHY_SIZE = 600 };
 
+// Room for the port's settings as they were found (termios or termios2;
+// DCB and COMMTIMEOUTS), put back when it closes.
+enum { SERIAL_SAVED_SIZE = 160 };
+
 #if defined(PORTVET_SERIAL_MEMORY)
 // The in-memory port of the fuzz targets (fuzz/serial_memory.cpp).
 struct serial_port {
@@ -25,12 +29,18 @@ struct serial_port {
 #elif defined(_WIN32)
 struct serial_port {
   void *handle;  // HANDLE; INVALID_HANDLE_VALUE while closed
+  char name[8];  // "COM1"
+  unsigned char saved[SERIAL_SAVED_SIZE];  // DCB and COMMTIMEOUTS at open
+  int32_t refused;  // the last rate the port refused; 0: none
   char why[SERIAL_WHY_SIZE];
 };
 #else
 struct serial_port {
-  int fd;               // -1 while closed
-  uint32_t timeout_ms;  // t of the model above
+  int fd;                                  // -1 while closed
+  uint32_t timeout_ms;                     // t of the model above
+  char name[8];                            // "COM1"
+  unsigned char saved[SERIAL_SAVED_SIZE];  // the line as found at open
+  int32_t refused;  // the last rate the port refused; 0: none
   char why[SERIAL_WHY_SIZE];
 };
 #endif
@@ -45,12 +55,16 @@ struct serial_port {
 // group)".
 int serial_open(serial_port *port, const char *name);
 
-// Frees the port. Safe on a port that failed to open.
+// Puts the port's settings back as they were found at open and frees it.
+// Safe on a port that failed to open. Until then an interrupt (Ctrl-C,
+// SIGTERM) puts them back too, before the program ends.
 void serial_close(serial_port *port);
 
 // Line setup: the given baud rate, 8 data bits, no parity, one stop bit, and
 // all timeouts equal to timeout_ms. A setting the port refuses is ignored and
-// the port is used with what it has.
+// the port is used with what it has; when the rate it runs at is another
+// than asked, standard error says so once, e.g. "portvet: COM1 runs at
+// 115200 baud, not 256000: the port refused that rate".
 void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud);
 
 // Reads up to n bytes. Returns 1 with *got set to the count that came (below

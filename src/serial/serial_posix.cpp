@@ -1,17 +1,17 @@
-// POSIX backend: termios for the line, poll() against a monotonic clock for
-// the Windows timeout model (VTIME counts in 100 ms steps and cannot do it).
+// POSIX backend: termios for the line (serial_termios.cpp), a wait against a
+// monotonic clock for the Windows timeout model (serial_wait_posix.cpp; VTIME
+// counts in 100 ms steps and cannot do it).
 //
 // Port names: "COMn" opens the path in the environment variable PORTVET_COMn
 // when it is set and not empty, else /dev/ttyS<n-1>.
 //
 // The line is raw 8N1 with no flow control of any kind whatever state
-// another program left the port in: XON/XOFF would swallow 0x11 and 0x13,
-// canonical mode and CR/LF mapping would hold back or change bytes, and the
-// tool would then report a healthy link as broken.
+// another program left the port in, and goes back to that state when the
+// port closes: a terminal program or a script that relies on it then finds
+// it as it was.
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,8 +22,11 @@
 #include <unistd.h>
 
 #include "serial.h"
-#include "serial_custom_baud.h"
 #include "serial_deadline.h"
+#include "serial_interrupt.h"
+#include "serial_native.h"
+#include "serial_termios.h"
+#include "serial_wait.h"
 
 // The path COMn stands for. Returns 1 with path set; 0 for a name with no
 // path (not COMn, or a PORTVET_COMn value too long for the buffer).
@@ -78,6 +81,9 @@ static void serial_hint(const char *name, const char *path, int err, char *hint,
     case EISDIR:
       snprintf(hint, size, " (not a serial port)");
       break;
+    case EMFILE:
+      snprintf(hint, size, " (too many files open)");
+      break;
     default:
       break;
   }
@@ -96,7 +102,9 @@ static void serial_why(serial_port *port, const char *name, const char *path,
 int serial_open(serial_port *port, const char *name) {
   port->fd = -1;
   port->timeout_ms = 0;
+  port->refused = 0;
   port->why[0] = '\0';
+  snprintf(port->name, sizeof port->name, "%s", name);
   char path[512];
   if (!serial_path(name, path, sizeof path)) {
     snprintf(port->why, sizeof port->why,
@@ -105,15 +113,20 @@ int serial_open(serial_port *port, const char *name) {
   }
   // O_NOCTTY: a port must never become our controlling terminal.
   // O_NONBLOCK: do not wait for carrier detect; every wait goes through
-  // poll() with its own deadline anyway.
+  // serial_wait() with its own deadline anyway.
   int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     serial_why(port, name, path, errno);
     return 0;
   }
-  if (!isatty(fd)) {
+  if (!isatty(fd) || !serial_line_save(fd, port->saved, sizeof port->saved)) {
     close(fd);
     serial_why(port, name, path, ENOTTY);
+    return 0;
+  }
+  if (!serial_waitable(fd)) {
+    close(fd);
+    serial_why(port, name, path, EMFILE);
     return 0;
   }
   // The port is ours alone. TIOCEXCL refuses later opens but not root's,
@@ -126,6 +139,7 @@ int serial_open(serial_port *port, const char *name) {
   }
   ioctl(fd, TIOCEXCL);
   port->fd = fd;
+  serial_interrupt_watch(port);
   return 1;
 }
 
@@ -133,94 +147,38 @@ void serial_close(serial_port *port) {
   if (port->fd < 0) {
     return;
   }
-  // Let the next opener in, and never let close() wait for output that a
-  // stuck line will not take.
-  ioctl(port->fd, TIOCNXCL);
+  // Never let close() wait for output that a stuck line will not take; put
+  // the line back as it was found; let the next opener in.
   tcflush(port->fd, TCIOFLUSH);
+  serial_line_restore(port->fd, port->saved);
+  serial_interrupt_forget(port);
+  ioctl(port->fd, TIOCNXCL);
   close(port->fd);
   port->fd = -1;
 }
 
-struct serial_rate {
-  int32_t baud;
-  speed_t speed;
-};
-
-static const serial_rate serial_rates[] = {
-    {50, B50},         {75, B75},         {110, B110},     {134, B134},
-    {150, B150},       {200, B200},       {300, B300},     {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},   {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400}, {57600, B57600},
-    {115200, B115200}, {230400, B230400},
-#ifdef B460800
-    {460800, B460800},
-#endif
-#ifdef B921600
-    {921600, B921600},
-#endif
-};
-
 void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   port->timeout_ms = timeout_ms;
-  struct termios tio;
-  if (tcgetattr(port->fd, &tio) != 0) {
+  struct termios had;
+  struct termios want;
+  if (tcgetattr(port->fd, &had) != 0) {
     return;
   }
-  // Raw 8N1: every byte value passes both ways untouched, no flow control,
-  // receiver on, modem lines ignored.
-  tio.c_iflag &= ~(tcflag_t)(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                             ICRNL | IXON | IXOFF | IXANY | INPCK);
-  tio.c_oflag &= ~(tcflag_t)OPOST;
-  tio.c_lflag &= ~(tcflag_t)(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  tio.c_cflag &= ~(tcflag_t)(CSIZE | PARENB | CSTOPB);
-#ifdef CRTSCTS
-  tio.c_cflag &= ~(tcflag_t)CRTSCTS;
-#endif
-  tio.c_cflag |= CS8 | CREAD | CLOCAL;
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  int standard = 0;
-  for (const serial_rate &rate : serial_rates) {
-    if (rate.baud == baud) {
-      cfsetispeed(&tio, rate.speed);
-      cfsetospeed(&tio, rate.speed);
-      standard = 1;
-      break;
-    }
-  }
+  int standard = serial_termios_for(&had, baud, &want);
   // As on Windows, a setting the port refuses leaves it as it was.
-  tcsetattr(port->fd, TCSANOW, &tio);
+  tcsetattr(port->fd, TCSANOW, &want);
   if (!standard) {
     serial_set_custom_baud(port->fd, baud);
   }
-}
-
-// Waits until fd is ready for events or deadline_ns passes.
-// Returns 1 ready, 0 deadline passed, -1 port failure (error or hang-up).
-static int serial_wait(int fd, short events, uint64_t deadline_ns) {
-  for (;;) {
-    int timeout = serial_poll_timeout(deadline_ns, serial_now_ns());
-    if (timeout == 0) {
-      return 0;
-    }
-    struct pollfd pfd = {fd, events, 0};
-    int n = poll(&pfd, 1, timeout);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return -1;
-    }
-    if (n == 0) {
-      continue;  // the loop head decides whether the deadline has passed
-    }
-    // A hang-up (adapter unplugged, pty master closed) is a failure, never
-    // a timeout; pending input is still delivered first.
-    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0 ||
-        (pfd.revents & events) == 0) {
-      return -1;
-    }
-    return 1;
+  // A loopback passes at any rate: a test at a rate the port did not take
+  // would say nothing about the rate asked for.
+  int32_t runs = serial_actual_baud(port->fd);
+  if (runs > 0 && runs != baud && port->refused != baud) {
+    port->refused = baud;
+    fprintf(stderr,
+            "portvet: %s runs at %ld baud, not %ld: the port refused that "
+            "rate\n",
+            port->name, (long)runs, (long)baud);
   }
 }
 
@@ -252,7 +210,7 @@ int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
   uint64_t deadline = total;
   *got = 0;
   while (*got < n) {
-    int ready = serial_wait(port->fd, POLLIN, deadline);
+    int ready = serial_wait(port->fd, 0, deadline);
     if (ready < 0) {
       return 0;
     }
@@ -300,7 +258,7 @@ int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
     if (last) {
       break;
     }
-    int ready = serial_wait(port->fd, POLLOUT, deadline);
+    int ready = serial_wait(port->fd, 1, deadline);
     if (ready < 0) {
       return 0;
     }

@@ -1,5 +1,8 @@
 // Windows backend: the kernel's serial-port calls, plus GetLastError and
-// FormatMessageA to say why a port would not open.
+// FormatMessageA to say why a port would not open, PurgeComm so that a close
+// never waits on a stuck line, and SetConsoleCtrlHandler so that Ctrl-C
+// leaves the port as it was found (serial_interrupt_win32.cpp). The line
+// settings come from serial_dcb.cpp.
 //
 // Port names: "COMn" opens the port that the environment variable
 // PORTVET_COMn names when it is set and not empty (a value "COMk" opens
@@ -11,6 +14,8 @@
 #include <windows.h>
 
 #include "serial.h"
+#include "serial_dcb.h"
+#include "serial_interrupt.h"
 
 // Whether text is "COM" and a port number, in either case.
 static int serial_is_com_name(const char *text) {
@@ -92,6 +97,8 @@ static void serial_why(serial_port *port, const char *name, const char *path,
 
 int serial_open(serial_port *port, const char *name) {
   port->why[0] = '\0';
+  port->refused = 0;
+  snprintf(port->name, sizeof port->name, "%s", name);
   char path[512];
   if (!serial_path(name, path, sizeof path)) {
     port->handle = INVALID_HANDLE_VALUE;
@@ -108,52 +115,66 @@ int serial_open(serial_port *port, const char *name) {
   }
   // A file or a device that is no serial port opens too; it has no line
   // settings to give.
+  // What it had is put back at close.
   DCB dcb;
+  COMMTIMEOUTS timeouts;
   ZeroMemory(&dcb, sizeof dcb);
+  ZeroMemory(&timeouts, sizeof timeouts);
   dcb.DCBlength = sizeof dcb;
-  if (!GetCommState(port->handle, &dcb)) {
+  if (!GetCommState(port->handle, &dcb) ||
+      !GetCommTimeouts(port->handle, &timeouts)) {
     DWORD err = GetLastError();
     CloseHandle(port->handle);
     port->handle = INVALID_HANDLE_VALUE;
     serial_why(port, name, path, err, " (not a serial port)");
     return 0;
   }
+  memcpy(port->saved, &dcb, sizeof dcb);
+  memcpy(port->saved + sizeof dcb, &timeouts, sizeof timeouts);
+  serial_interrupt_watch(port);
   return 1;
 }
 
 void serial_close(serial_port *port) {
-  if (port->handle != INVALID_HANDLE_VALUE) {
-    CloseHandle(port->handle);
-    port->handle = INVALID_HANDLE_VALUE;
+  if (port->handle == INVALID_HANDLE_VALUE) {
+    return;
   }
+  // Never wait at close for output a stuck line will not take; put the
+  // line back as it was found.
+  DCB dcb;
+  COMMTIMEOUTS timeouts;
+  memcpy(&dcb, port->saved, sizeof dcb);
+  memcpy(&timeouts, port->saved + sizeof dcb, sizeof timeouts);
+  PurgeComm(port->handle, PURGE_TXCLEAR | PURGE_RXCLEAR);
+  SetCommState(port->handle, &dcb);
+  SetCommTimeouts(port->handle, &timeouts);
+  serial_interrupt_forget(port);
+  CloseHandle(port->handle);
+  port->handle = INVALID_HANDLE_VALUE;
 }
 
 void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
-  // Rate and 8N1, and a binary line whatever another program left: XON/XOFF
-  // would swallow 0x11 and 0x13, null stripping 0x00, DSR sensitivity every
-  // byte on a three-wire cable (DSR low), an error character or
-  // abort-on-error would change or stop the data, and the tool would then
-  // report a healthy link as broken. The handshake lines and their flow
-  // control stay as the port reports them: a programmer may reset on DTR,
-  // an adapter may gate on CTS. Results are ignored: a port that refuses a
-  // setting is used with what it has.
-  DCB dcb;
-  ZeroMemory(&dcb, sizeof dcb);
-  dcb.DCBlength = sizeof dcb;
-  GetCommState(port->handle, &dcb);
-  dcb.BaudRate = (DWORD)baud;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.fBinary = TRUE;
-  dcb.fParity = FALSE;
-  dcb.fOutX = FALSE;
-  dcb.fInX = FALSE;
-  dcb.fNull = FALSE;
-  dcb.fErrorChar = FALSE;
-  dcb.fDsrSensitivity = FALSE;
-  dcb.fAbortOnError = FALSE;
-  SetCommState(port->handle, &dcb);
+  // Results are ignored: a port that refuses a setting is used with what it
+  // has; but the rate it runs at is read back (a loopback passes at any
+  // rate, so a test at another rate would say nothing about the one asked).
+  DCB had;
+  DCB want;
+  ZeroMemory(&had, sizeof had);
+  had.DCBlength = sizeof had;
+  GetCommState(port->handle, &had);
+  serial_dcb_for(&had, baud, &want);
+  SetCommState(port->handle, &want);
+  DCB now;
+  ZeroMemory(&now, sizeof now);
+  now.DCBlength = sizeof now;
+  if (GetCommState(port->handle, &now) && now.BaudRate != (DWORD)baud &&
+      port->refused != baud) {
+    port->refused = baud;
+    fprintf(stderr,
+            "portvet: %s runs at %lu baud, not %ld: the port refused that "
+            "rate\n",
+            port->name, (unsigned long)now.BaudRate, (long)baud);
+  }
 
   COMMTIMEOUTS timeouts;
   ZeroMemory(&timeouts, sizeof timeouts);
