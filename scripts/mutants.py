@@ -5,7 +5,8 @@ caught each fault (killed) or none did (survived).
 
     python3 scripts/mutants.py [--keep] [--only ID[,ID...]] [--wine] [--all]
 
-Each fault replaces one exact piece of text that must occur exactly once.
+Each fault replaces exact pieces of text, each of which must occur exactly
+once, in one file or more.
 Faults in the Windows backend need the Wine suite: they run only with
 --wine (MinGW-w64 and Wine installed), and are listed as not run otherwise.
 A fault marked equivalent is listed with the reason no test can see it and
@@ -22,13 +23,16 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 POSIX = "src/serial/serial_posix.cpp"
+TERMIOS = "src/serial/serial_termios.cpp"
+WAIT = "src/serial/serial_wait_posix.cpp"
 WIN32 = "src/serial/serial_win32.cpp"
+DCB = "src/serial/serial_dcb.cpp"
 
 # A hang-up shows on a pty in more than one way; the backend checks each.
-HANGUP_READ_0 = ("    if (r == 0) {\n      return 0;  // readable yet no data",
-                 "    if (r == 0) {\n      break;  // readable yet no data")
-HANGUP_EIO = ("      if (errno == EAGAIN || errno == EINTR) {\n        continue;\n      }\n      return 0;",
-              "      if (errno == EAGAIN || errno == EINTR) {\n        continue;\n      }\n      break;")
+HANGUP_READ_0 = ("    if (r == 0) {\n      return -1;  // readable yet no data",
+                 "    if (r == 0) {\n      return 0;  // readable yet no data")
+HANGUP_EIO = ("    if (errno != EINTR) {\n      return -1;\n    }",
+              "    if (errno != EINTR) {\n      return 0;\n    }")
 HANGUP_POLL = ("    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0 ||\n        (pfd.revents & events) == 0) {",
                "    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0) {")
 HANGUP_POLLERR = ("    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0 ||",
@@ -48,12 +52,12 @@ MUTANTS = [
      "deadline = interval < total ? interval : total;", "deadline = total;",
      "a read ignores the inter-byte timeout"),
     ("interval-4x", POSIX,
-     "serial_deadline_after(serial_now_ns(), t);",
-     "serial_deadline_after(serial_now_ns(), 4 * (uint64_t)t);",
+     "serial_deadline_after(now, t);",
+     "serial_deadline_after(now, 4 * (uint64_t)t);",
      "the inter-byte timeout is four times too long"),
     ("interval-half", POSIX,
-     "serial_deadline_after(serial_now_ns(), t);",
-     "serial_deadline_after(serial_now_ns(), t / 2);",
+     "serial_deadline_after(now, t);",
+     "serial_deadline_after(now, t / 2);",
      "the inter-byte timeout ends early"),
     ("total-constant-only", "src/serial/serial_deadline.cpp",
      "return (uint64_t)t * ((uint64_t)n + 1);", "return (uint64_t)t;",
@@ -80,13 +84,35 @@ MUTANTS = [
     ("read-error-is-timeout", POSIX, HANGUP_EIO[0], HANGUP_EIO[1],
      "a read error (EIO after a hang-up) is taken as a timeout",
      HANGUP_REDUNDANT),
-    ("pollhup-ignored", POSIX, HANGUP_POLL[0], HANGUP_POLL[1],
+    ("pollhup-ignored", WAIT, HANGUP_POLL[0], HANGUP_POLL[1],
      "poll's hang-up without data is not a failure", HANGUP_REDUNDANT),
-    ("pollerr-ignored", POSIX, HANGUP_POLLERR[0], HANGUP_POLLERR[1],
+    ("pollerr-ignored", WAIT, HANGUP_POLLERR[0], HANGUP_POLLERR[1],
      "poll's error flag is not a failure", HANGUP_REDUNDANT),
-    ("hangup-never-seen", POSIX,
-     [HANGUP_READ_0, HANGUP_EIO, (HANGUP_POLL[0], "    if (0) {")],
-     None, "a hang-up is taken as a timeout: none of its checks"),
+    ("hangup-never-seen", [(POSIX, [HANGUP_READ_0, HANGUP_EIO]),
+                           (WAIT, [(HANGUP_POLL[0], "    if (0) {")])],
+     None, None, "a hang-up is taken as a timeout: none of its checks"),
+    # Serial layer: the last look, the rate read back, the port as found.
+    ("no-last-look", POSIX,
+     "    ssize_t r = serial_take(port->fd, buf + *got, n - *got);",
+     "    ssize_t r = ready == 0 ? 0 : serial_take(port->fd, buf + *got, n - *got);",
+     "a read ends on its deadline without taking what the port holds"),
+    ("rate-not-read-back", POSIX,
+     "  if (runs > 0 && runs != baud && port->refused != baud) {",
+     "  if (0) {", "a rate the port refused is not said"),
+    ("not-restored-at-close", POSIX,
+     "  serial_line_restore(port->fd, port->saved);\n  serial_interrupt_forget(port);",
+     "  serial_interrupt_forget(port);",
+     "close leaves the port as the tool set it"),
+    ("not-restored-on-interrupt", "src/serial/serial_interrupt_posix.cpp",
+     "      serial_line_restore(fd, w.saved);\n", "",
+     "Ctrl-C leaves the port as the tool set it"),
+    ("interrupt-not-watched", POSIX,
+     "  serial_interrupt_watch(port);\n", "",
+     "an open port is not put back on Ctrl-C"),
+    ("select-never-ready", WAIT,
+     "    if (n > 0) {\n      // A hang-up shows as ready;",
+     "    if (n > 0 && 0) {\n      // A hang-up shows as ready;",
+     "the select() wait (macOS) never sees a port ready"),
     # Serial layer: exclusive open.
     ("no-flock", POSIX,
      "if (flock(fd, LOCK_EX | LOCK_NB) != 0) {", "if (0) {",
@@ -95,14 +121,15 @@ MUTANTS = [
      "  ioctl(fd, TIOCEXCL);\n  port->fd = fd;", "  port->fd = fd;",
      "another program may open the port while portvet holds it"),
     ("tty-check-missing", POSIX,
-     "  if (!isatty(fd)) {", "  if (0) {",
+     "  if (!isatty(fd) || !serial_line_save(fd, port->saved, sizeof port->saved)) {",
+     "  if (0) {",
      "a path that is no serial port is used as one"),
     ("no-close", POSIX,
-     "  tcflush(port->fd, TCIOFLUSH);\n  close(port->fd);",
-     "  tcflush(port->fd, TCIOFLUSH);",
+     "  ioctl(port->fd, TIOCNXCL);\n  close(port->fd);",
+     "  ioctl(port->fd, TIOCNXCL);",
      "close leaves the descriptor open"),
     ("no-flush-on-close", POSIX,
-     "  tcflush(port->fd, TCIOFLUSH);\n", "",
+     "  tcflush(port->fd, TCIOFLUSH);\n  serial_line_restore", "  serial_line_restore",
      "close keeps unsent output",
      "a pty's close never waits for unsent output, so no pty can show it; "
      "the flush is for serial drivers that wait at close"),
@@ -110,32 +137,39 @@ MUTANTS = [
      "O_RDWR | O_NOCTTY | O_NONBLOCK", "O_RDWR | O_NONBLOCK",
      "a port may become portvet's controlling terminal"),
     # Serial layer: line settings.
-    ("ixon-kept", POSIX,
-     "ICRNL | IXON | IXOFF | IXANY | INPCK", "ICRNL | IXOFF | IXANY | INPCK",
+    ("ixon-kept", TERMIOS,
+     "ICRNL |\n                  IXON | IXOFF", "ICRNL |\n                  IXOFF",
      "XON/XOFF flow control is left on"),
-    ("icanon-kept", POSIX,
+    ("icanon-kept", TERMIOS,
      "ECHO | ECHONL | ICANON | ISIG | IEXTEN", "ECHO | ECHONL | ISIG | IEXTEN",
      "canonical mode is left on"),
-    ("icrnl-kept", POSIX,
-     "INLCR | IGNCR |\n                             ICRNL | IXON",
-     "INLCR | IGNCR |\n                             IXON",
-     "CR is turned into LF on input"),
-    ("seven-bits", POSIX,
-     "tio.c_cflag |= CS8 | CREAD | CLOCAL;",
-     "tio.c_cflag |= CS7 | CREAD | CLOCAL;",
-     "7-bit framing instead of 8N1", PTY_8N),
-    ("parity-kept", POSIX,
+    ("icrnl-kept", TERMIOS,
+     "IGNCR | ICRNL |", "IGNCR |", "CR is turned into LF on input"),
+    ("seven-bits", TERMIOS,
+     "want->c_cflag |= CS8 | CREAD | CLOCAL;",
+     "want->c_cflag |= CS7 | CREAD | CLOCAL;",
+     "7-bit framing instead of 8N1"),
+    ("parity-kept", TERMIOS,
      "~(tcflag_t)(CSIZE | PARENB | CSTOPB)", "~(tcflag_t)(CSIZE | CSTOPB)",
-     "parity another program set is kept", PTY_8N),
-    ("two-stop-bits-kept", POSIX,
+     "parity another program set is kept"),
+    ("two-stop-bits-kept", TERMIOS,
      "~(tcflag_t)(CSIZE | PARENB | CSTOPB)", "~(tcflag_t)(CSIZE | PARENB)",
      "two stop bits another program set are kept"),
-    ("output-rate-not-set", POSIX,
-     "      cfsetospeed(&tio, rate.speed);\n", "",
+    ("rtscts-kept", TERMIOS,
+     "  want->c_cflag &= ~(tcflag_t)CRTSCTS;\n", "",
+     "RTS/CTS flow control another program set is kept"),
+    ("ixany-kept", TERMIOS,
+     "IXON | IXOFF | IXANY | INPCK", "IXON | IXOFF | INPCK",
+     "IXANY another program set is kept"),
+    ("clocal-missing", TERMIOS,
+     "CS8 | CREAD | CLOCAL;", "CS8 | CREAD;",
+     "the modem lines are not ignored (a port without carrier blocks)"),
+    ("output-rate-not-set", TERMIOS,
+     "      cfsetospeed(want, rate.speed);\n", "",
      "only the input rate is set",
      "glibc's cfsetispeed sets the one rate field Linux has for both"),
-    ("rate-not-set", POSIX,
-     "      cfsetispeed(&tio, rate.speed);\n      cfsetospeed(&tio, rate.speed);\n",
+    ("rate-not-set", TERMIOS,
+     "      cfsetispeed(want, rate.speed);\n      cfsetospeed(want, rate.speed);\n",
      "", "the baud rate is not set"),
     ("custom-rate-not-set", POSIX,
      "    serial_set_custom_baud(port->fd, baud);", "",
@@ -216,8 +250,11 @@ MUTANTS = [
      "-b256000 is refused"),
     # Stress test.
     ("st-timeout-20", "src/st/st.cpp",
-     "st_ComInit(&port, 1, options.baud);", "st_ComInit(&port, 20, options.baud);",
+     "  return t < 1 ? 1 : t;", "  return t < 1 ? 20 : t;",
      "the stress test's timeouts are 20 ms instead of 1 ms"),
+    ("st-timeout-always-1", "src/st/st.cpp",
+     "  return t < 1 ? 1 : t;", "  return 1;",
+     "the stress test keeps 1 ms timeouts at 9600 baud and below"),
     ("st-first-byte-skipped", "src/st/st.cpp",
      "for (uint32_t k = 0; k < got; k++)", "for (uint32_t k = 1; k < got; k++)",
      "a wrong byte at position 0 is not counted"),
@@ -254,24 +291,42 @@ MUTANTS = [
      "  return UINT64_MAX;",
      "a USB bridge sends a packet only when it is full"),
     # Windows backend (with --wine).
-    ("win-xon-kept", WIN32, "  dcb.fOutX = FALSE;\n", "",
+    ("win-xon-kept", DCB, "  want->fOutX = FALSE;\n", "",
      "Windows: XON/XOFF on output is kept as another program left it"),
-    ("win-xoff-kept", WIN32, "  dcb.fInX = FALSE;\n", "",
-     "Windows: XON/XOFF on input is kept as another program left it",
-     "with it the tool's own side sends XOFF only when its input buffer is "
-     "nearly full (4 KiB on a pty), which no exchange comes near: replies are "
-     "at most 256 bytes and read at once; the one flood, noise, cannot run "
-     "under Wine"),
-    ("win-seven-bits", WIN32, "dcb.ByteSize = 8;", "dcb.ByteSize = 7;",
-     "Windows: 7-bit framing", "under Wine the line is a pty: " + PTY_8N),
+    ("win-xoff-kept", DCB, "  want->fInX = FALSE;\n", "",
+     "Windows: XON/XOFF on input is kept as another program left it"),
+    ("win-seven-bits", DCB, "want->ByteSize = 8;", "want->ByteSize = 7;",
+     "Windows: 7-bit framing"),
+    ("win-parity-kept", DCB, "  want->Parity = NOPARITY;\n", "",
+     "Windows: parity another program set is kept"),
+    ("win-dtr-changed", DCB, "  want->fDsrSensitivity = FALSE;\n",
+     "  want->fDsrSensitivity = FALSE;\n  want->fDtrControl = DTR_CONTROL_ENABLE;\n",
+     "Windows: the DTR line's control is changed (a programmer may reset on it)"),
+    ("win-not-restored-at-close", WIN32,
+     "  SetCommState(port->handle, &dcb);\n  SetCommTimeouts(port->handle, &timeouts);\n  serial_interrupt_forget(port);",
+     "  serial_interrupt_forget(port);",
+     "Windows: close leaves the port as the tool set it"),
+    ("win-not-restored-on-interrupt", "src/serial/serial_interrupt_win32.cpp",
+     "      SetCommState(handle, &w.dcb);\n", "",
+     "Windows: Ctrl-C leaves the port as the tool set it"),
+    ("win-rate-not-read-back", WIN32,
+     "  if (GetCommState(port->handle, &now) && now.BaudRate != (DWORD)baud &&",
+     "  if (0 && GetCommState(port->handle, &now) && now.BaudRate != (DWORD)baud &&",
+     "Windows: a rate the port refused is not said"),
     ("win-bare-com-past-4", WIN32,
      "n = snprintf(path, size, \"\\\\\\\\.\\\\%s\", env);",
      "n = snprintf(path, size, \"%s\", env);",
      "Windows: COMk from PORTVET_COMn opened without \\\\.\\"),
     ("win-no-comm-state-check", WIN32,
-     "  if (!GetCommState(port->handle, &dcb)) {", "  if (0) {",
+     "  if (!GetCommState(port->handle, &dcb) ||\n      !GetCommTimeouts(port->handle, &timeouts)) {",
+     "  if (0) {",
      "Windows: a file that is no serial port is used as one"),
 ]
+
+
+def windows(path):
+    """Whether a fault in this file shows only in the Windows build."""
+    return path in (WIN32, DCB) or path.endswith("_win32.cpp")
 
 
 def run(cmd, cwd, log, timeout=None):
@@ -320,24 +375,34 @@ def main(argv):
         if len(m) > 5 and not run_all:
             print(f"equivalent  {ident}: {what} ({m[5]})", flush=True)
             continue
-        if path == WIN32 and not wine:
+        # The edits: [(file, [(old, new), ...]), ...].
+        if isinstance(path, list):
+            edits = path
+        else:
+            edits = [(path, old if isinstance(old, list) else [(old, new)])]
+        if any(windows(f) for f, _ in edits) and not wine:
             print(f"not run     {ident}: {what} (needs --wine)", flush=True)
             continue
-        full = os.path.join(src, path)
-        with open(full) as f:
-            text = f.read()
-        pairs = old if isinstance(old, list) else [(old, new)]
-        mutated = text
-        missing = [o for o, _ in pairs if mutated.count(o) != 1]
+        originals = {}
+        missing = []
+        for f, pairs in edits:
+            full = os.path.join(src, f)
+            with open(full) as fh:
+                originals[full] = fh.read()
+            missing += [f for o, _ in pairs if originals[full].count(o) != 1]
         if missing:
-            print(f"NOT APPLIED {ident}: its text does not occur once in {path}")
+            print(f"NOT APPLIED {ident}: its text does not occur once in "
+                  f"{', '.join(missing)}")
             survivors.append(ident)
             ran += 1
             continue
-        for o, n in pairs:
-            mutated = mutated.replace(o, n)
-        with open(full, "w") as f:
-            f.write(mutated)
+        for f, pairs in edits:
+            full = os.path.join(src, f)
+            mutated = originals[full]
+            for o, n in pairs:
+                mutated = mutated.replace(o, n)
+            with open(full, "w") as fh:
+                fh.write(mutated)
         start = time.time()
         try:
             if run(["cmake", "--build", build, "-j2"], scratch, log) != 0:
@@ -352,8 +417,9 @@ def main(argv):
                     verdict = "SURVIVED   "
                     survivors.append(ident)
         finally:
-            with open(full, "w") as f:
-                f.write(text)
+            for full, text in originals.items():
+                with open(full, "w") as fh:
+                    fh.write(text)
         ran += 1
         print(f"{verdict} {ident}: {what} ({time.time() - start:.0f} s)", flush=True)
     # Leave the scratch build as the sources are.

@@ -25,14 +25,20 @@ std::vector<char *> Argv(const std::string &bin,
   return argv;
 }
 
-// The environment of the test, without PORTVET_COMn, plus the port map
-// when with_ports is set.
+// The environment of the test, without PORTVET_COMn and without what
+// extra sets, plus the port map when with_ports is set, plus extra.
 std::vector<std::string> Environment(
-    const std::map<std::string, std::string> &ports, bool with_ports) {
+    const std::map<std::string, std::string> &ports, bool with_ports,
+    const std::map<std::string, std::string> &extra) {
   std::vector<std::string> env;
   for (char **e = environ; *e != nullptr; e++) {
-    if (strncmp(*e, "PORTVET_COM", 11) != 0) env.emplace_back(*e);
+    std::string var = *e;
+    std::string key = var.substr(0, var.find('='));
+    if (key.compare(0, 11, "PORTVET_COM") != 0 && extra.count(key) == 0) {
+      env.push_back(var);
+    }
   }
+  for (const auto &e : extra) env.push_back(e.first + "=" + e.second);
   for (int n = 1; with_ports && n <= 4; n++) {
     std::string name = "COM" + std::to_string(n);
     auto it = ports.find(name);
@@ -132,10 +138,13 @@ pid_t SpawnPortvet(const std::vector<std::string> &args,
                    const RunOptions &options, int *out, int err_fd) {
   Wine wine;
   bool wine_run = UnderWine(&wine) && !options.unprivileged;
-  std::vector<std::string> env = Environment(ports, !wine_run);
-  for (const auto &e : options.env) env.push_back(e.first + "=" + e.second);
-  if (!wine_run)
-    return Spawn(PORTVET_BIN, args, &env, out, err_fd, options.unprivileged);
+  std::vector<std::string> env = Environment(ports, !wine_run, options.env);
+  if (!wine_run) {
+    // PORTVET_TEST_BIN: another build of portvet (the select() one).
+    const char *bin = getenv("PORTVET_TEST_BIN");
+    return Spawn(bin != nullptr && bin[0] != '\0' ? bin : PORTVET_BIN, args,
+                 &env, out, err_fd, options.unprivileged);
+  }
   MapWinePorts(wine, ports);
   env.push_back("WINEPREFIX=" + wine.prefix);
   env.push_back("WINEDEBUG=-all");
@@ -251,6 +260,18 @@ void StartPortvet(const std::vector<std::string> &args,
                   const std::map<std::string, std::string> &ports,
                   Running *running) {
   running->pid = SpawnPortvet(args, ports, RunOptions(), &running->out, -1);
+}
+
+int Running::Interrupt(int sig) {
+  if (pid <= 0) return -1;
+  kill(pid, sig);
+  std::string rest;
+  ReadAll(out, &rest, Now() + 30);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(out);
+  pid = -1;
+  return status;
 }
 
 RunResult RunPortvet(const std::vector<std::string> &args,

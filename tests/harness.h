@@ -81,6 +81,8 @@ struct Running {
   Running &operator=(const Running &) = delete;
   ~Running();
   void Kill();
+  // Sends sig and waits for the program to end; returns its wait status.
+  int Interrupt(int sig);
 };
 
 void StartPortvet(const std::vector<std::string> &args,

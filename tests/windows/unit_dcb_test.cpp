@@ -1,0 +1,76 @@
+// The DCB the tool asks for, against DCBs another program may have left: a
+// Windows program (no GoogleTest there), run under Wine by the native suite.
+// Prints each wrong field and exits 1, or exits 0.
+#include <stdio.h>
+#include <windows.h>
+
+#include "../../src/serial/serial_dcb.h"
+
+static int failures = 0;
+
+static void check(const char *name, const char *field, unsigned long got,
+                  unsigned long want) {
+  if (got != want) {
+    printf("%s: %s is %lu, not %lu\n", name, field, got, want);
+    failures++;
+  }
+}
+
+// A DCB with every setting a program could leave that changes the data on
+// the line, and handshake settings that must stay.
+static DCB left_by_another_program(void) {
+  DCB dcb;
+  ZeroMemory(&dcb, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = 9600;
+  dcb.ByteSize = 7;
+  dcb.Parity = EVENPARITY;
+  dcb.StopBits = TWOSTOPBITS;
+  dcb.fBinary = FALSE;
+  dcb.fParity = TRUE;
+  dcb.fOutX = TRUE;
+  dcb.fInX = TRUE;
+  dcb.fNull = TRUE;
+  dcb.fErrorChar = TRUE;
+  dcb.fDsrSensitivity = TRUE;
+  dcb.fAbortOnError = TRUE;
+  dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+  dcb.fOutxCtsFlow = TRUE;
+  dcb.fOutxDsrFlow = TRUE;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  dcb.ErrorChar = '?';
+  return dcb;
+}
+
+int main(void) {
+  const long rates[] = {600, 115200, 256000, 31250};
+  for (long rate : rates) {
+    DCB had = left_by_another_program();
+    DCB want;
+    serial_dcb_for(&had, rate, &want);
+    char name[32];
+    snprintf(name, sizeof name, "%ld baud", rate);
+    check(name, "BaudRate", want.BaudRate, (unsigned long)rate);
+    check(name, "ByteSize", want.ByteSize, 8);
+    check(name, "Parity", want.Parity, NOPARITY);
+    check(name, "StopBits", want.StopBits, ONESTOPBIT);
+    check(name, "fBinary", want.fBinary, TRUE);
+    check(name, "fParity", want.fParity, FALSE);
+    check(name, "fOutX", want.fOutX, FALSE);
+    check(name, "fInX", want.fInX, FALSE);
+    check(name, "fNull", want.fNull, FALSE);
+    check(name, "fErrorChar", want.fErrorChar, FALSE);
+    check(name, "fDsrSensitivity", want.fDsrSensitivity, FALSE);
+    check(name, "fAbortOnError", want.fAbortOnError, FALSE);
+    // The handshake lines and their flow control are the port's own.
+    check(name, "fDtrControl", want.fDtrControl, DTR_CONTROL_HANDSHAKE);
+    check(name, "fRtsControl", want.fRtsControl, RTS_CONTROL_TOGGLE);
+    check(name, "fOutxCtsFlow", want.fOutxCtsFlow, TRUE);
+    check(name, "fOutxDsrFlow", want.fOutxDsrFlow, TRUE);
+    check(name, "DCBlength", want.DCBlength, sizeof want);
+  }
+  printf("%s\n", failures == 0 ? "ok" : "FAILED");
+  return failures == 0 ? 0 : 1;
+}
