@@ -29,6 +29,7 @@ static int memory_next(void) {
 int serial_open(serial_port *port, const char *name) {
   port->open = 0;
   port->why[0] = '\0';
+  record_init(&port->record);
   if (strcmp(name, "COM4") == 0) {
     snprintf(port->why, sizeof port->why, "%s: never opens", name);
     return 0;  // one port that never opens

@@ -59,6 +59,9 @@ struct sim_knobs {
   long drop;     // position in each pass whose byte is not echoed
   long stop_after_passes;
   long hangup_after_passes;
+  long xonxoff;     // 1: 0x11 and 0x13 taken as flow control, not echoed
+  long seven_bits;  // 1: bit 7 of every echoed byte cleared
+  long twice;       // 1: every byte echoed twice
 };
 
 // What a personality does with the bytes that came.

@@ -21,8 +21,15 @@ sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
     if (at == k->corrupt) {
       byte = (unsigned char)(byte ^ k->flip);
     }
-    if (at != k->drop) {
+    if (k->seven_bits) {
+      byte &= 0x7F;
+    }
+    bool flow = k->xonxoff && (byte == 0x11 || byte == 0x13);
+    if (at != k->drop && !flow) {
       out[(*out_len)++] = byte;
+      if (k->twice) {
+        out[(*out_len)++] = byte;
+      }
     }
     // Junk after the pass, for the tool's drain before the next one.
     for (long j = 0; at == SIM_PASS - 1 && j < k->trailing; j++) {

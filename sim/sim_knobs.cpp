@@ -121,6 +121,14 @@ static const sim_knob_def sim_knob_defs[] = {
      "echo N passes, then nothing; -1: never stop"},
     {"hangup-after-passes", SIM_ECHO, SIM_NUMBER, SIM_AT(hangup_after_passes),
      "echo N passes, then hang up; -1: never"},
+    {"xonxoff", SIM_ECHO, SIM_NUMBER, SIM_AT(xonxoff),
+     "1: the loop runs through something with XON/XOFF flow control, which "
+     "takes 0x11 and 0x13 and passes every other byte"},
+    {"seven-bits", SIM_ECHO, SIM_NUMBER, SIM_AT(seven_bits),
+     "1: the loop carries seven data bits: bit 7 of every byte comes back "
+     "clear"},
+    {"twice", SIM_ECHO, SIM_NUMBER, SIM_AT(twice),
+     "1: every byte comes back twice (an echo on top of the loopback)"},
 };
 
 // The names of the personalities in mask, "stk500, avr910"; out holds 64.

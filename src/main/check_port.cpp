@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "../avr910/avr910.h"
+#include "../diagnose/diagnose.h"
 #include "../serial/serial.h"
 #include "../stk500/stk500.h"
 
@@ -22,4 +23,9 @@ void main_CheckPort(const char *name, int attempts, int timeout) {
   }
   serial_close(&port);
   printf("\n\n");
+  // What the report's bytes likely mean, on standard error after it.
+  fflush(stdout);
+  char verdict[DIAGNOSE_SIZE];
+  diagnose_check(&port.record, name, verdict, sizeof verdict);
+  fputs(verdict, stderr);
 }

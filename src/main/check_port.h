@@ -6,6 +6,7 @@
 // Prints the port's heading, opens it, runs the STK500 probe and, when that
 // found nothing there, the AVR910 probe, then closes the port. A port that
 // cannot be opened is reported (standard error says why) and skipped.
+// After the report, standard error says what it likely means (src/diagnose).
 void main_CheckPort(const char *name, int attempts, int timeout);
 
 #endif

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../diagnose/diagnose.h"
 #include "../st/st.h"
 #include "check_port.h"
 #include "options.h"
@@ -24,8 +25,12 @@ int main(int argc, char **argv) {
 
   main_options options;
   const char *refused = main_ParseOptions(argc, argv, &options);
+  char hint[DIAGNOSE_SIZE];
   if (refused != NULL) {
     printf("Invalid argument '%s'!\n", refused);
+    fflush(stdout);
+    diagnose_argument(0, refused, hint, sizeof hint);
+    fputs(hint, stderr);
     return 1;
   }
   int first = 0;
@@ -34,6 +39,9 @@ int main(int argc, char **argv) {
     first = last = options.port - 1;
   } else if (options.port != 0) {
     printf("Port number must be between 0 and 4\n");
+    fflush(stdout);
+    diagnose_argument(0, options.port_arg, hint, sizeof hint);
+    fputs(hint, stderr);
     return 1;
   }
 

@@ -6,6 +6,7 @@
 
 const char *main_ParseOptions(int argc, char **argv, main_options *options) {
   options->port = -1;
+  options->port_arg = NULL;
   options->attempts = 50;
   options->timeout = 20;
   for (int i = 1; i < argc; i++) {
@@ -14,6 +15,7 @@ const char *main_ParseOptions(int argc, char **argv, main_options *options) {
     switch (option_split(arg, &value)) {
       case 'c':
         options->port = value;  // checked once all arguments are read
+        options->port_arg = arg;
         break;
       case 'r':
         if (value == 0) {

@@ -3,9 +3,10 @@
 #define PORTVET_OPTIONS_H
 
 struct main_options {
-  int port;      // as given; -1 when no -c option was seen
-  int attempts;  // default 50
-  int timeout;   // ms, default 20
+  int port;              // as given; -1 when no -c option was seen
+  const char *port_arg;  // the -c argument that set it; NULL: none
+  int attempts;          // default 50
+  int timeout;           // ms, default 20
 };
 
 // Parses argv[1] on. Returns NULL when every argument is valid, else the

@@ -13,8 +13,10 @@
 
 #include <stdint.h>
 
+#include "serial_record.h"
+
 // Room for the line that says why a port would not open.
-enum { SERIAL_WHY_SIZE = 600 };
+enum { SERIAL_WHY_SIZE = 1400 };
 
 // Room for the port's settings as they were found (termios or termios2;
 // DCB and COMMTIMEOUTS), put back when it closes.
@@ -24,6 +26,7 @@ enum { SERIAL_SAVED_SIZE = 160 };
 // The in-memory port of the fuzz targets (fuzz/serial_memory.cpp).
 struct serial_port {
   int open;
+  serial_record record;
   char why[SERIAL_WHY_SIZE];
 };
 #elif defined(_WIN32)
@@ -31,7 +34,8 @@ struct serial_port {
   void *handle;  // HANDLE; INVALID_HANDLE_VALUE while closed
   char name[8];  // "COM1"
   unsigned char saved[SERIAL_SAVED_SIZE];  // DCB and COMMTIMEOUTS at open
-  int32_t refused;  // the last rate the port refused; 0: none
+  int32_t refused;       // the last rate the port refused; 0: none
+  serial_record record;  // what crossed the line, for the diagnosis
   char why[SERIAL_WHY_SIZE];
 };
 #else
@@ -40,7 +44,8 @@ struct serial_port {
   uint32_t timeout_ms;                     // t of the model above
   char name[8];                            // "COM1"
   unsigned char saved[SERIAL_SAVED_SIZE];  // the line as found at open
-  int32_t refused;  // the last rate the port refused; 0: none
+  int32_t refused;       // the last rate the port refused; 0: none
+  serial_record record;  // what crossed the line, for the diagnosis
   char why[SERIAL_WHY_SIZE];
 };
 #endif

@@ -25,6 +25,7 @@
 #include "serial_deadline.h"
 #include "serial_interrupt.h"
 #include "serial_native.h"
+#include "serial_ports.h"
 #include "serial_termios.h"
 #include "serial_wait.h"
 
@@ -73,11 +74,27 @@ static void serial_hint(const char *name, const char *path, int err, char *hint,
     case ENOENT:
     case ENODEV:
     case ENXIO:
-    case EIO:
-      snprintf(hint, size,
-               " (set PORTVET_%s to the port's device, e.g. /dev/ttyUSB0)",
-               name);
+    case EIO: {
+      // Name the ports that are here; tell the user to set PORTVET_COMn
+      // only when it is not set already.
+      char ports[400];
+      serial_list_ports(ports, sizeof ports);
+      char var[32];
+      snprintf(var, sizeof var, "PORTVET_%s", name);
+      const char *env = getenv(var);
+      int set = env != NULL && env[0] != '\0';
+      if (ports[0] == '\0') {
+        snprintf(hint, size, " (%s%sno serial port is here now)",
+                 set ? "" : var,
+                 set ? "" : " names the port's device, e.g. /dev/ttyUSB0; ");
+      } else if (set) {
+        snprintf(hint, size, " (serial ports here: %s)", ports);
+      } else {
+        snprintf(hint, size, " (set %s to one of the serial ports here: %s)",
+                 var, ports);
+      }
       break;
+    }
     case EISDIR:
       snprintf(hint, size, " (not a serial port)");
       break;
@@ -92,7 +109,7 @@ static void serial_hint(const char *name, const char *path, int err, char *hint,
 // Fills port->why for a port that would not open.
 static void serial_why(serial_port *port, const char *name, const char *path,
                        int err) {
-  char hint[256];
+  char hint[600];
   serial_hint(name, path, err, hint, sizeof hint);
   // ENOTTY's own text ("Inappropriate ioctl for device") says little here.
   snprintf(port->why, sizeof port->why, "%s (%s): %s%s", name, path,
@@ -104,6 +121,7 @@ int serial_open(serial_port *port, const char *name) {
   port->timeout_ms = 0;
   port->refused = 0;
   port->why[0] = '\0';
+  record_init(&port->record);
   snprintf(port->name, sizeof port->name, "%s", name);
   char path[512];
   if (!serial_path(name, path, sizeof path)) {
@@ -173,6 +191,7 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   // A loopback passes at any rate: a test at a rate the port did not take
   // would say nothing about the rate asked for.
   int32_t runs = serial_actual_baud(port->fd);
+  record_setup(&port->record, baud, runs);
   if (runs > 0 && runs != baud && port->refused != baud) {
     port->refused = baud;
     fprintf(stderr,
@@ -202,8 +221,8 @@ static ssize_t serial_take(int fd, unsigned char *buf, size_t n) {
   }
 }
 
-int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
-                uint32_t *got) {
+static int serial_read_line(serial_port *port, unsigned char *buf, uint32_t n,
+                            uint32_t *got) {
   uint32_t t = port->timeout_ms;
   uint64_t total =
       serial_deadline_after(serial_now_ns(), serial_total_timeout_ms(t, n));
@@ -240,8 +259,8 @@ int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
   return 1;
 }
 
-int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
-                 uint32_t *put) {
+static int serial_write_line(serial_port *port, const unsigned char *buf,
+                             uint32_t n, uint32_t *put) {
   uint64_t deadline = serial_deadline_after(
       serial_now_ns(), serial_total_timeout_ms(port->timeout_ms, n));
   *put = 0;
@@ -265,4 +284,18 @@ int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
     last = ready == 0;  // the deadline passed: one more try takes what fits
   }
   return 1;
+}
+
+int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
+                uint32_t *got) {
+  int ok = serial_read_line(port, buf, n, got);
+  record_read(&port->record, buf, n, *got, ok, serial_now_ns() / 1000000u);
+  return ok;
+}
+
+int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
+                 uint32_t *put) {
+  int ok = serial_write_line(port, buf, n, put);
+  record_write(&port->record, buf, n, *put, ok, serial_now_ns() / 1000000u);
+  return ok;
 }

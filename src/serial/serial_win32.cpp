@@ -16,6 +16,7 @@
 #include "serial.h"
 #include "serial_dcb.h"
 #include "serial_interrupt.h"
+#include "serial_ports.h"
 
 // Whether text is "COM" and a port number, in either case.
 static int serial_is_com_name(const char *text) {
@@ -51,10 +52,26 @@ static const char *serial_hint(const char *name, DWORD err, char *buf,
                                size_t size) {
   switch (err) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      snprintf(buf, size, " (set PORTVET_%s to the port's name, e.g. COM7)",
-               name);
+    case ERROR_PATH_NOT_FOUND: {
+      // Name the ports that are here; tell the user to set PORTVET_COMn
+      // only when it is not set already.
+      char ports[400];
+      serial_list_ports(ports, sizeof ports);
+      char var[32];
+      snprintf(var, sizeof var, "PORTVET_%s", name);
+      const char *env = getenv(var);
+      int set = env != NULL && env[0] != '\0';
+      if (ports[0] == '\0') {
+        snprintf(buf, size, " (%s%sno serial port is here now)", set ? "" : var,
+                 set ? "" : " names the port, e.g. COM7; ");
+      } else if (set) {
+        snprintf(buf, size, " (serial ports here: %s)", ports);
+      } else {
+        snprintf(buf, size, " (set %s to one of the serial ports here: %s)",
+                 var, ports);
+      }
       return buf;
+    }
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
       return " (held by another program)";
@@ -83,7 +100,7 @@ static void serial_why(serial_port *port, const char *name, const char *path,
                      text[end - 1] == ' ')) {
     text[--end] = '\0';
   }
-  char hint_text[128];
+  char hint_text[600];
   if (hint == NULL) {
     hint = serial_hint(name, err, hint_text, sizeof hint_text);
   }
@@ -98,6 +115,7 @@ static void serial_why(serial_port *port, const char *name, const char *path,
 int serial_open(serial_port *port, const char *name) {
   port->why[0] = '\0';
   port->refused = 0;
+  record_init(&port->record);
   snprintf(port->name, sizeof port->name, "%s", name);
   char path[512];
   if (!serial_path(name, path, sizeof path)) {
@@ -167,8 +185,9 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   DCB now;
   ZeroMemory(&now, sizeof now);
   now.DCBlength = sizeof now;
-  if (GetCommState(port->handle, &now) && now.BaudRate != (DWORD)baud &&
-      port->refused != baud) {
+  int known = GetCommState(port->handle, &now);
+  record_setup(&port->record, baud, known ? (int32_t)now.BaudRate : 0);
+  if (known && now.BaudRate != (DWORD)baud && port->refused != baud) {
     port->refused = baud;
     fprintf(stderr,
             "portvet: %s runs at %lu baud, not %ld: the port refused that "
@@ -192,6 +211,7 @@ int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
   DWORD count = 0;
   BOOL ok = ReadFile(port->handle, buf, n, &count, NULL);
   *got = count;
+  record_read(&port->record, buf, n, count, ok, GetTickCount64());
   return ok ? 1 : 0;
 }
 
@@ -200,5 +220,6 @@ int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
   DWORD count = 0;
   BOOL ok = WriteFile(port->handle, buf, n, &count, NULL);
   *put = count;
+  record_write(&port->record, buf, n, count, ok, GetTickCount64());
   return ok ? 1 : 0;
 }

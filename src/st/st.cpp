@@ -3,6 +3,8 @@
 #include <stdio.h>
 
 #include "../common/option_arg.h"
+#include "../diagnose/diagnose.h"
+#include "../serial/serial_ports.h"
 
 enum { ST_PATTERN = 256 };
 
@@ -93,6 +95,17 @@ static int st_pass(serial_port *port, const unsigned char *sent) {
   return errors;
 }
 
+// After the summary (or the read or write error), what the passes' bytes
+// likely mean, on standard error.
+static void st_diagnose(const serial_port *port, const char *name) {
+  fflush(stdout);
+  char latency[256];
+  serial_latency_file(name, latency, sizeof latency);
+  char verdict[DIAGNOSE_SIZE];
+  diagnose_stress(&port->record, name, latency, verdict, sizeof verdict);
+  fputs(verdict, stderr);
+}
+
 int st_main(int argc, char **argv) {
   static const char *const names[4] = {"COM1", "COM2", "COM3", "COM4"};
   if (argc <= 2) {
@@ -102,6 +115,10 @@ int st_main(int argc, char **argv) {
   const char *refused = st_ParseOptions(argc, argv, &options);
   if (refused != NULL) {
     printf("Invalid argument '%s'\n", refused);
+    fflush(stdout);
+    char hint[DIAGNOSE_SIZE];
+    diagnose_argument(1, refused, hint, sizeof hint);
+    fputs(hint, stderr);
     return 1;
   }
   if (options.port == -1) {
@@ -128,15 +145,19 @@ int st_main(int argc, char **argv) {
     sent[k] = (unsigned char)k;
   }
   int errors = 0;
-  for (int loop = 0; loop < options.loops; loop++) {
+  int failed = 0;
+  for (int loop = 0; loop < options.loops && !failed; loop++) {
     int found = st_pass(&port, sent);
     if (found < 0) {
-      serial_close(&port);
-      return 1;
+      failed = 1;
+    } else {
+      errors += found;
     }
-    errors += found;
   }
-  printf("Summary: %d errors\n", errors);
+  if (!failed) {
+    printf("Summary: %d errors\n", errors);
+  }
   serial_close(&port);
+  st_diagnose(&port, name);
   return 1;
 }

@@ -1,0 +1,79 @@
+// What a refused command line should have been.
+#include <ctype.h>
+#include <string.h>
+
+#include "diagnose.h"
+#include "diagnose_text.h"
+
+void diagnose_argument(int mode, const char *arg, char *out, size_t size) {
+  out[0] = '\0';
+  if (arg == NULL) {
+    diag_append(out, size,
+                "portvet: choose the port: -c1 to -c4 for COM1 to COM4, or "
+                "-c0 for all four\n");
+    return;
+  }
+  if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0 ||
+      strcmp(arg, "-?") == 0 || strcmp(arg, "/?") == 0) {
+    diag_append(out, size,
+                "portvet: options are one argument each, a letter and its "
+                "value right after it (-c1, -r20); run portvet alone for the "
+                "usage text\n");
+    return;
+  }
+  if (arg[0] != '-') {
+    diag_append(out, size,
+                "portvet: '%s': options start with a dash and take their "
+                "value in the same argument, as -c1\n",
+                arg);
+    return;
+  }
+  int letter = tolower((unsigned char)arg[1]);
+  bool known = letter == 'c' || letter == 'r' ||
+               (mode == 0 ? letter == 't' : letter == 'b');
+  if (arg[1] == '\0' || (arg[2] == '\0' && known)) {
+    diag_append(out, size,
+                "portvet: '%s': an option takes its value in the same "
+                "argument, as -c1 (not -c 1); run portvet alone for the usage "
+                "text\n",
+                arg);
+    return;
+  }
+  const char *want = NULL;
+  if (mode == 0) {
+    switch (letter) {
+      case 'c':
+        want = "the port is -c1 to -c4 for COM1 to COM4, or -c0 for all four";
+        break;
+      case 'r':
+        want = "the number of attempts is a number other than 0 (default -r50)";
+        break;
+      case 't':
+        want = "the timeout is a number of ms other than 0 (default -t20)";
+        break;
+      default:
+        want =
+            "the connection check takes -c (port), -r (attempts) and -t "
+            "(timeout in ms); -st first selects the stress test";
+        break;
+    }
+  } else {
+    switch (letter) {
+      case 'c':
+        want = "the port is -c1 to -c4 for COM1 to COM4";
+        break;
+      case 'b':
+        want = "the baud rate is 600 to 256000 (default -b115200)";
+        break;
+      case 'r':
+        want = "the number of loops is 1 or more (default -r10)";
+        break;
+      default:
+        want =
+            "the stress test takes -c (port), -b (baud rate) and -r "
+            "(loops)";
+        break;
+    }
+  }
+  diag_append(out, size, "portvet: '%s': %s\n", arg, want);
+}

@@ -1,0 +1,70 @@
+#include "diagnose_text.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+void diag_append(char *out, size_t size, const char *format, ...) {
+  size_t used = strlen(out);
+  if (used + 1 >= size) {
+    return;
+  }
+  va_list args;
+  va_start(args, format);
+  vsnprintf(out + used, size - used, format, args);
+  va_end(args);
+}
+
+void diag_hex(const unsigned char *bytes, size_t n, size_t max, char *out,
+              size_t size) {
+  out[0] = '\0';
+  for (size_t i = 0; i < n && i < max; i++) {
+    diag_append(out, size, "%s%02X", i > 0 ? " " : "", bytes[i]);
+  }
+  if (n > max) {
+    diag_append(out, size, " ...");
+  }
+}
+
+const char *diag_step(const unsigned char *out, size_t n) {
+  if (n == 0) {
+    return "the first command";
+  }
+  if (n >= 2 && out[1] == 0x20) {
+    switch (out[0]) {
+      case 0x31:
+        return "the STK500 sign-on";
+      case 0x30:
+        return "the STK500 get-sync";
+      default:
+        break;
+    }
+  }
+  if (n >= 3 && out[0] == 0x41 && out[2] == 0x20) {
+    switch (out[1]) {
+      case 0x80:
+        return "the STK500 hardware version read";
+      case 0x81:
+        return "the STK500 software version read (major)";
+      case 0x82:
+        return "the STK500 software version read (minor)";
+      default:
+        break;
+    }
+  }
+  if (n == 1) {
+    switch (out[0]) {
+      case 'S':
+        return "the AVR910 identifier query";
+      case 'V':
+        return "the AVR910 software version query";
+      case 'v':
+        return "the AVR910 hardware version query";
+      case 'p':
+        return "the AVR910 programmer type query";
+      default:
+        break;
+    }
+  }
+  return "a command";
+}

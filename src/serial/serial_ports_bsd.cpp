@@ -1,0 +1,26 @@
+// macOS: the call-out devices /dev/cu.*. The other BSDs list none here.
+#include <dirent.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "serial_ports.h"
+
+void serial_list_ports(char *out, size_t size) {
+  out[0] = '\0';
+#ifdef __APPLE__
+  DIR *dir = opendir("/dev");
+  if (dir == NULL) {
+    return;
+  }
+  for (struct dirent *e = readdir(dir); e != NULL; e = readdir(dir)) {
+    if (strncmp(e->d_name, "cu.", 3) == 0) {
+      size_t used = strlen(out);
+      snprintf(out + used, size - used, "%s/dev/%s", used > 0 ? ", " : "",
+               e->d_name);
+    }
+  }
+  closedir(dir);
+#endif
+}
+
+void serial_latency_file(const char *, char *out, size_t) { out[0] = '\0'; }

@@ -1,0 +1,95 @@
+// Linux: sysfs. A tty with a "device" link is a port with hardware behind
+// it (the virtual consoles have none); a USB adapter's product name is in
+// its USB device, one or two levels above the tty's device.
+#include <dirent.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "serial_ports.h"
+
+static const char kTtyClass[] = "/sys/class/tty";
+
+// The first line of a small text file, without its end; "" if none.
+static void serial_first_line(const char *path, char *out, size_t size) {
+  out[0] = '\0';
+  FILE *f = fopen(path, "r");
+  if (f == NULL) {
+    return;
+  }
+  if (fgets(out, (int)size, f) == NULL) {
+    out[0] = '\0';
+  }
+  fclose(f);
+  out[strcspn(out, "\r\n")] = '\0';
+}
+
+void serial_list_ports(char *out, size_t size) {
+  out[0] = '\0';
+  DIR *dir = opendir(kTtyClass);
+  if (dir == NULL) {
+    return;
+  }
+  // In name order, so that the list reads the same every time.
+  char names[32][64];
+  int n = 0;
+  for (struct dirent *e = readdir(dir); e != NULL && n < 32; e = readdir(dir)) {
+    if (e->d_name[0] == '.' || strlen(e->d_name) >= sizeof names[0]) {
+      continue;
+    }
+    char link[PATH_MAX + 64];
+    snprintf(link, sizeof link, "%s/%s/device", kTtyClass, e->d_name);
+    if (access(link, F_OK) == 0) {
+      snprintf(names[n++], sizeof names[0], "%s", e->d_name);
+    }
+  }
+  closedir(dir);
+  qsort(names, (size_t)n, sizeof names[0], [](const void *a, const void *b) {
+    return strcmp((const char *)a, (const char *)b);
+  });
+  for (int i = 0; i < n; i++) {
+    static const char *const ups[] = {"/device/../product",
+                                      "/device/../../product"};
+    char product[128] = "";
+    for (const char *up : ups) {
+      char path[PATH_MAX];
+      snprintf(path, sizeof path, "%s/%s%s", kTtyClass, names[i], up);
+      serial_first_line(path, product, sizeof product);
+      if (product[0] != '\0') {
+        break;
+      }
+    }
+    size_t used = strlen(out);
+    snprintf(out + used, size - used, "%s/dev/%s%s%s%s", i > 0 ? ", " : "",
+             names[i], product[0] != '\0' ? " (" : "", product,
+             product[0] != '\0' ? ")" : "");
+  }
+}
+
+void serial_latency_file(const char *name, char *out, size_t size) {
+  out[0] = '\0';
+  char var[32];
+  snprintf(var, sizeof var, "PORTVET_%s", name);
+  const char *path = getenv(var);
+  char fallback[32];
+  if (path == NULL || path[0] == '\0') {
+    if (strncmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9') {
+      return;
+    }
+    snprintf(fallback, sizeof fallback, "/dev/ttyS%d", name[3] - '1');
+    path = fallback;
+  }
+  char real[PATH_MAX];
+  if (realpath(path, real) == NULL) {
+    return;
+  }
+  const char *base = strrchr(real, '/');
+  base = base != NULL ? base + 1 : real;
+  char file[PATH_MAX + 64];
+  snprintf(file, sizeof file, "%s/%s/device/latency_timer", kTtyClass, base);
+  if (access(file, F_OK) == 0) {
+    snprintf(out, size, "%s", file);
+  }
+}

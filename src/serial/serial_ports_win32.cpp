@@ -1,0 +1,51 @@
+// Windows: the ports the serial drivers announce under
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (value data "COM3" and the like), in
+// the order of their numbers.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+#include "serial_ports.h"
+
+static int serial_by_number(const void *a, const void *b) {
+  const char *x = (const char *)a;
+  const char *y = (const char *)b;
+  long nx = strtol(x + strcspn(x, "0123456789"), NULL, 10);
+  long ny = strtol(y + strcspn(y, "0123456789"), NULL, 10);
+  return nx != ny ? (nx < ny ? -1 : 1) : strcmp(x, y);
+}
+
+void serial_list_ports(char *out, size_t size) {
+  out[0] = '\0';
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
+                    KEY_READ, &key) != ERROR_SUCCESS) {
+    return;
+  }
+  char ports[32][32];
+  int n = 0;
+  for (DWORD i = 0; n < 32; i++) {
+    char value[256];
+    DWORD value_size = sizeof value;
+    char data[32];
+    DWORD data_size = sizeof data - 1;
+    DWORD type = 0;
+    if (RegEnumValueA(key, i, value, &value_size, NULL, &type, (BYTE *)data,
+                      &data_size) != ERROR_SUCCESS) {
+      break;
+    }
+    if (type == REG_SZ) {
+      data[data_size] = '\0';
+      snprintf(ports[n++], sizeof ports[0], "%s", data);
+    }
+  }
+  RegCloseKey(key);
+  qsort(ports, (size_t)n, sizeof ports[0], serial_by_number);
+  for (int i = 0; i < n; i++) {
+    size_t used = strlen(out);
+    snprintf(out + used, size - used, "%s%s", i > 0 ? ", " : "", ports[i]);
+  }
+}
+
+void serial_latency_file(const char *, char *out, size_t) { out[0] = '\0'; }
