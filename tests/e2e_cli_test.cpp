@@ -19,6 +19,9 @@ struct CliCase {
   std::vector<std::string> args;
   std::string out;  // after the banner
   int status;
+  // Standard error: what was expected of the command line ("" when it was
+  // accepted); not checked where it names this computer's serial ports.
+  const char *err;
 };
 
 void PrintTo(const CliCase &c, std::ostream *os) { *os << c.name; }
@@ -31,61 +34,162 @@ TEST_P(CliTest, PrintsExactlyAndExits) {
   ASSERT_FALSE(run.hung);
   EXPECT_EQ(run.out, Banner() + c.out);
   EXPECT_EQ(run.status, c.status);
+  if (c.err != nullptr) {
+    EXPECT_EQ(run.err, c.err);
+  }
 }
+
+#define PORT_HINT \
+  "': the port is -c1 to -c4 for COM1 to COM4, or -c0 for all four\n"
+#define CHECK_OPTIONS                                                       \
+  "': the connection check takes -c (port), -r (attempts) and -t (timeout " \
+  "in ms); -st first selects the stress test\n"
+#define VALUE_APART                                                    \
+  "': an option takes its value in the same argument, as -c1 (not -c " \
+  "1); run portvet alone for the usage text\n"
+#define NO_DASH                                                              \
+  "': options start with a dash and take their value in the same argument, " \
+  "as -c1\n"
+#define ATTEMPTS \
+  "': the number of attempts is a number other than 0 (default -r50)\n"
+#define TIMEOUT "': the timeout is a number of ms other than 0 (default -t20)\n"
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CliTest,
     testing::Values(
-        CliCase{"NoArguments", {}, Usage(), 0},
-        CliCase{"StressTestAlone", {"-st"}, Usage(), 0},
-        CliCase{"PortAboveRange", {"-c5"}, kPortRange, 1},
-        CliCase{"PortNegative", {"-c-1"}, kPortRange, 1},
-        CliCase{"NoPortOption", {"-r10"}, kPortRange, 1},
-        CliCase{"PortBeyondInt", {"-c4294967297"}, kPortRange, 1},
-        CliCase{"PortFarBelowInt", {"-c-4294967295"}, kPortRange, 1},
-        CliCase{"DashAndLetterOnly", {"-c"}, "Invalid argument '-c'!\n", 1},
-        CliCase{"NoDash", {"c1"}, "Invalid argument 'c1'!\n", 1},
-        CliCase{"Empty", {""}, "Invalid argument ''!\n", 1},
+        CliCase{"NoArguments", {}, Usage(), 0, ""},
+        CliCase{"StressTestAlone", {"-st"}, Usage(), 0, ""},
+        CliCase{"PortAboveRange",
+                {"-c5"},
+                kPortRange,
+                1,
+                "portvet: '-c5" PORT_HINT},
+        CliCase{"PortNegative",
+                {"-c-1"},
+                kPortRange,
+                1,
+                "portvet: '-c-1" PORT_HINT},
+        CliCase{"NoPortOption",
+                {"-r10"},
+                kPortRange,
+                1,
+                "portvet: choose the port: -c1 to -c4 for COM1 to COM4, or -c0 "
+                "for all four\n"},
+        CliCase{"PortBeyondInt",
+                {"-c4294967297"},
+                kPortRange,
+                1,
+                "portvet: '-c4294967297" PORT_HINT},
+        CliCase{"PortFarBelowInt",
+                {"-c-4294967295"},
+                kPortRange,
+                1,
+                "portvet: '-c-4294967295" PORT_HINT},
+        CliCase{"DashAndLetterOnly",
+                {"-c"},
+                "Invalid argument '-c'!\n",
+                1,
+                "portvet: '-c" VALUE_APART},
+        CliCase{"NoDash",
+                {"c1"},
+                "Invalid argument 'c1'!\n",
+                1,
+                "portvet: 'c1" NO_DASH},
+        CliCase{
+            "Empty", {""}, "Invalid argument ''!\n", 1, "portvet: '" NO_DASH},
         CliCase{"UnknownAfterValidPort",
                 {"-c1", "-x1"},
                 "Invalid argument '-x1'!\n",
-                1},
+                1,
+                "portvet: '-x1" CHECK_OPTIONS},
         CliCase{"InvalidBeforeBadPort",
                 {"-c9", "-x1"},
                 "Invalid argument '-x1'!\n",
-                1},
-        CliCase{
-            "FirstInvalidWins", {"-q1", "-z1"}, "Invalid argument '-q1'!\n", 1},
-        CliCase{"ZeroAttempts", {"-c1", "-r0"}, "Invalid argument '-r0'!\n", 1},
+                1,
+                "portvet: '-x1" CHECK_OPTIONS},
+        CliCase{"FirstInvalidWins",
+                {"-q1", "-z1"},
+                "Invalid argument '-q1'!\n",
+                1,
+                "portvet: '-q1" CHECK_OPTIONS},
+        CliCase{"ZeroAttempts",
+                {"-c1", "-r0"},
+                "Invalid argument '-r0'!\n",
+                1,
+                "portvet: '-r0" ATTEMPTS},
         CliCase{"AttemptsNotANumber",
                 {"-c1", "-rx"},
                 "Invalid argument '-rx'!\n",
-                1},
-        CliCase{"ZeroTimeout", {"-c1", "-T0"}, "Invalid argument '-T0'!\n", 1},
+                1,
+                "portvet: '-rx" ATTEMPTS},
+        CliCase{"ZeroTimeout",
+                {"-c1", "-T0"},
+                "Invalid argument '-T0'!\n",
+                1,
+                "portvet: '-T0" TIMEOUT},
         CliCase{"TimeoutNotANumber",
                 {"-c1", "-tabc"},
                 "Invalid argument '-tabc'!\n",
-                1},
+                1,
+                "portvet: '-tabc" TIMEOUT},
         CliCase{"StressFlagNotFirst",
                 {"-c1", "-st"},
                 "Invalid argument '-st'!\n",
-                1},
+                1,
+                "portvet: '-st" CHECK_OPTIONS},
         CliCase{"ArgumentIsNeverAFormat",
                 {"-c1", "-%s%n%x"},
                 "Invalid argument '-%s%n%x'!\n",
-                1},
-        CliCase{"AllPorts", {"-c0"}, kAllUnopenable, 0},
-        CliCase{"PortTextReadsAsZero", {"-cx"}, kAllUnopenable, 0},
-        CliCase{"UpperCaseOption", {"-C2"}, Unopenable("COM2"), 0},
-        CliCase{"LastPortWins", {"-c1", "-c3"}, Unopenable("COM3"), 0},
-        CliCase{"LeadingSpaceAndSign", {"-c +4"}, Unopenable("COM4"), 0},
-        CliCase{"TrailingTextIgnored", {"-c2abc"}, Unopenable("COM2"), 0},
+                1,
+                "portvet: '-%s%n%x" CHECK_OPTIONS},
+        // Arguments a user may try first.
+        CliCase{"Help",
+                {"--help"},
+                "Invalid argument '--help'!\n",
+                1,
+                "portvet: options are one argument each, a letter and its "
+                "value right after it (-c1, -r20); run portvet alone for the "
+                "usage text\n"},
+        CliCase{"ValueApart",
+                {"-c", "1"},
+                "Invalid argument '-c'!\n",
+                1,
+                "portvet: '-c" VALUE_APART},
+        CliCase{"StressBaudTooLow",
+                {"-st", "-c1", "-b599"},
+                "Invalid argument '-b599'\n",
+                0,
+                "portvet: '-b599': the baud rate is 600 to 256000 (default "
+                "-b115200)\n"},
+        CliCase{"StressUnknownOption",
+                {"-st", "-c1", "-x"},
+                "Invalid argument '-x'\n",
+                0,
+                "portvet: '-x': the stress test takes -c (port), -b (baud "
+                "rate) and -r (loops)\n"},
+        CliCase{"StressPortZero",
+                {"-st", "-c0"},
+                "Invalid argument '-c0'\n",
+                0,
+                "portvet: '-c0': the port is -c1 to -c4 for COM1 to COM4\n"},
+        CliCase{"AllPorts", {"-c0"}, kAllUnopenable, 0, nullptr},
+        CliCase{"PortTextReadsAsZero", {"-cx"}, kAllUnopenable, 0, nullptr},
+        CliCase{"UpperCaseOption", {"-C2"}, Unopenable("COM2"), 0, nullptr},
+        CliCase{"LastPortWins", {"-c1", "-c3"}, Unopenable("COM3"), 0, nullptr},
         CliCase{
-            "NegativeTimeoutAccepted", {"-c1", "-t-1"}, Unopenable("COM1"), 0},
+            "LeadingSpaceAndSign", {"-c +4"}, Unopenable("COM4"), 0, nullptr},
+        CliCase{
+            "TrailingTextIgnored", {"-c2abc"}, Unopenable("COM2"), 0, nullptr},
+        CliCase{"NegativeTimeoutAccepted",
+                {"-c1", "-t-1"},
+                Unopenable("COM1"),
+                0,
+                nullptr},
         CliCase{"NegativeAttemptsAccepted",
                 {"-R-5", "-c1"},
                 Unopenable("COM1"),
-                0}),
+                0,
+                nullptr}),
     [](const testing::TestParamInfo<CliCase> &p) {
       return std::string(p.param.name);
     });

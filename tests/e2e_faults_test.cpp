@@ -137,25 +137,34 @@ TEST(Faults, PortHeldByAnotherProcess) {
   close(fd);
   RunResult free = RunPortvet({"-c1", "-r2"}, {{"COM1", sim.path}});
   EXPECT_NE(free.out.find("Version: HW: 0x02"), std::string::npos);
-  EXPECT_EQ(free.err, "");
+  EXPECT_EQ(free.err,
+            "portvet: COM1: an STK500 programmer (\"AVR STK\") answers at "
+            "115200 baud: the link works\n");
 }
 
 TEST(Faults, NoSuchPort) {
   if (UnderWine()) {
-    // The prefix knows no COM9.
+    // The prefix knows no COM9; it announces COM7 and COM12.
     RunOptions options;
     options.env = {{"PORTVET_COM1", "COM9"}};
     ExpectRefused({},
-                  "COM1 (\\\\.\\COM9): File not found. (set PORTVET_COM1 "
-                  "to the port's name, e.g. COM7)",
+                  "COM1 (\\\\.\\COM9): File not found. (serial ports here: "
+                  "COM7, COM12)",
                   options);
     return;
   }
-  // Every port the test does not name is a path that does not exist.
+  // Every port the test does not name is a path that does not exist; the
+  // computer has no serial port (an empty /sys/class/tty), and
+  // PORTVET_COM1 is set already: the hint only says so.
+  if (!CanFakeTtyClass()) GTEST_SKIP() << "needs root and unshare";
+  char dir[] = "/tmp/portvet-no-ports-XXXXXX";
+  RunOptions options;
+  options.tty_class = mkdtemp(dir);
   ExpectRefused({},
                 "COM1 (/nonexistent/portvet-test-COM1): No such file or "
-                "directory (set PORTVET_COM1 to the port's device, e.g. "
-                "/dev/ttyUSB0)");
+                "directory (no serial port is here now)",
+                options);
+  rmdir(dir);
 }
 
 TEST(Faults, PathThatIsNoSerialPort) {

@@ -50,7 +50,14 @@ struct RunOptions {
   // More environment, set as given in both worlds (PORTVET_COMn here is
   // what the tool reads, natively and under Wine).
   std::map<std::string, std::string> env;
+  // Natively: a folder laid out like /sys/class/tty that the tool sees in
+  // its place (bound over it in a mount namespace of its own, as root), so
+  // that what it says of this computer's ports is the test's to choose.
+  std::string tty_class;
 };
+
+// Whether a run can be given a tty_class (root, and unshare is there).
+bool CanFakeTtyClass();
 
 // Runs portvet with the arguments; ports maps "COMn" to paths (natively
 // through PORTVET_COMn for COM1..COM4; under Wine through the prefix's

@@ -96,6 +96,9 @@ TEST(Firmware, ArduinoIspAnswersAtItsOwnRateOnly) {
   close(fd);
 }
 
+// The verdict on standard error names what the bytes show: the sketch's
+// out-of-sync reply at 115200 is garbage there (E0 E0 E0 00, to 'S'), and
+// clean at 19200 (0x15, to 'S' there): an STK500 v1 programmer at 19200.
 TEST(Firmware, ArduinoIsp) {
   Sim isp = StartArduinoIsp();
   ASSERT_FALSE(isp.path.empty()) << "fwhost did not start";
@@ -104,6 +107,34 @@ TEST(Firmware, ArduinoIsp) {
   EXPECT_EQ(run.out,
             Banner() + "\nChecking COM1:\n" + ArduinoIspBlock(2) + "\n\n");
   EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "portvet: COM1: bytes that no programmer sends came at 115200 baud "
+            "(E0 E0 E0 00): something answers at another rate; STK500 v1 "
+            "out-of-sync replies (0x15) came at 19200 baud: an STK500 v1 "
+            "programmer at 19200 baud, such as a board running ArduinoISP; "
+            "this check looks for STK500 only at 115200\n");
+}
+
+// optiboot running when the port opens (a board without auto-reset, its
+// reset button pressed just before): the sign-on 0x31 is no command of
+// optiboot's, so its catch-all branch (verifySpace()) answers STK_INSYNC,
+// then the loop STK_OK: 14 10, and no more; the probe wants eight bytes
+// after 0x14: a timeout. 'S' is no command either, and nothing answers it
+// (verifySpace() waits for a 0x20; the next byte resets the chip into the
+// empty application). The verdict names the bootloader's answer.
+TEST(Firmware, BootloaderAnswersTheSignOn) {
+  Sim boot = StartDevice(PORTVET_FWHOST,
+                         {"--button", Firmware("optiboot_atmega328.hex")});
+  ASSERT_FALSE(boot.path.empty()) << "fwhost did not start";
+  RunResult run = RunPortvet({"-c1", "-r2", "-t100"}, {{"COM1", boot.path}});
+  ASSERT_FALSE(run.hung);
+  EXPECT_EQ(run.out, Banner() + "\nChecking COM1:\nPresence check...timeout\n" +
+                         Nothing(2) + "\n\n");
+  EXPECT_EQ(run.err,
+            "portvet: COM1: the sign-on is answered with 14 10 alone, as a "
+            "bootloader (optiboot) answers any command: a board running its "
+            "bootloader (it resets when the port opens, or its reset button "
+            "was pressed), not a programmer\n");
 }
 
 // The Uno running ArduinoISP. Opening the port resets it: held in reset for

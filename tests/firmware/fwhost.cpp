@@ -2,7 +2,7 @@
 // its UART on a pseudo-terminal, so that portvet can talk to it as to a
 // programmer on a serial port.
 //
-//   fwhost [--board] [--settle MS] FIRMWARE.elf|FIRMWARE.hex
+//   fwhost [--board | --button] [--settle MS] FIRMWARE.elf|FIRMWARE.hex
 //
 // Runs the chip MS milliseconds of its own time (default 0), as a
 // programmer boots after it is plugged in, then prints the path of the
@@ -17,6 +17,9 @@
 // whenever a program opens the port, as the board's DTR line does through
 // its auto-reset capacitor: held in reset for the 65 ms start-up delay of
 // its fuses (SUT=11), then started with the external-reset flag set.
+// --button plays the same board without auto-reset, its reset button
+// pressed just before the tool opens the port: it starts in the bootloader
+// with the external-reset flag set, and opening the port resets nothing.
 //
 // Between the pty and the chip lies the simulator's line model
 // (sim/sim_line.h), both ways: the tool's bytes cross at the rate the tool
@@ -155,21 +158,24 @@ static void fwhost_reset(avr_t *avr, uint8_t flag) {
 
 int main(int argc, char **argv) {
   int board = 0;
+  int button = 0;
   long settle_ms = 0;
   int i = 1;
   for (; i < argc - 1; i++) {
     if (strcmp(argv[i], "--board") == 0) {
       board = 1;
+    } else if (strcmp(argv[i], "--button") == 0) {
+      button = 1;
     } else if (strcmp(argv[i], "--settle") == 0 && i + 2 < argc) {
       settle_ms = atol(argv[++i]);
     } else {
       break;
     }
   }
-  if (i != argc - 1) {
-    fprintf(
-        stderr,
-        "usage: fwhost [--board] [--settle MS] FIRMWARE.elf|FIRMWARE.hex\n");
+  if (i != argc - 1 || (board && button)) {
+    fprintf(stderr,
+            "usage: fwhost [--board | --button] [--settle MS] "
+            "FIRMWARE.elf|FIRMWARE.hex\n");
     return 2;
   }
   const char *path = argv[i];
@@ -202,10 +208,10 @@ int main(int argc, char **argv) {
     fprintf(stderr, "fwhost: cannot load %s\n", path);
     return 1;
   }
-  if (board) {
+  if (board || button) {
     avr->reset_pc = FWHOST_BOOTRST;
     avr->pc = avr->reset_pc;
-    avr->data[FWHOST_MCUSR] = FWHOST_PORF;
+    avr->data[FWHOST_MCUSR] = (uint8_t)(board ? FWHOST_PORF : FWHOST_EXTRF);
   }
 
   static fwhost_link link;  // two wires: too large for the stack

@@ -28,6 +28,19 @@ create)
   # Keep one server for the whole run: starting one costs seconds.
   wineserver -p </dev/null >/dev/null 2>&1
   "$loader" cmd /c exit >/dev/null 2>&1 || true
+  # The ports the system announces (what a port that cannot be opened
+  # lists): Wine fills the key from the devices it finds, which differ
+  # from one computer to the next; the tests want COM7 and COM12 alone.
+  # (The key is volatile: its values can go, the key cannot be made anew.)
+  key='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+  "$loader" reg query "$key" 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *\([^ ]*\) *REG_SZ *\(COM[0-9]*\)$/\1 \2/p' |
+    while read -r value port; do
+      case "$port" in
+      COM7 | COM12) ;;
+      *) "$loader" reg delete "$key" /v "$value" /f >/dev/null 2>&1 ;;
+      esac
+    done
   ;;
 stop)
   wineserver -k 2>/dev/null || true
