@@ -76,3 +76,7 @@ int serial_write(serial_port *, const unsigned char *, uint32_t n,
   *put = c == 0xFD && n > 0 ? n - 1 : n;
   return 1;
 }
+
+void serial_device_id(const char *name, char *id, size_t size) {
+  snprintf(id, size, "%s", name);
+}

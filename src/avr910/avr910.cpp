@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../sweep/report.h"
+
 static const char *const avr910_ids[3] = {"AVR ISP", "AVR PPR", "AVR DEV"};
 static const int avr910_bauds[4] = {115200, 38400, 19200, 9600};
 
@@ -66,23 +68,23 @@ int avr910_sendcmdext(serial_port *port, int attempts, unsigned char command,
 
 int avr910_checkmessage(int result, int index, int attempts) {
   if (result == AVR910_PORT_FAILURE) {
-    printf("Can't read/write port\n");
+    report_out("Can't read/write port\n");
     return 0;
   }
   if (result == AVR910_FAILED) {
-    printf("failed (retries = %d (max))\n", attempts);
+    report_out("failed (retries = %d (max))\n", attempts);
   } else if (result > 0 && index >= 0 && index <= 2) {
-    printf("found %s (retries = %d)\n", avr910_ids[index], result);
+    report_out("found %s (retries = %d)\n", avr910_ids[index], result);
   } else if (result > 0 && index == -1) {
-    printf("found (retires = %d)\n", result);
+    report_out("found (retires = %d)\n", result);
   }
   return 1;
 }
 
 // Prints a step's label and lets it show while the port is waiting.
 static void avr910_label(const char *label) {
-  fputs(label, stdout);
-  fflush(stdout);
+  report_out("%s", label);
+  report_flush();
 }
 
 // Asks for the two-digit software ('V') or hardware ('v') version and prints
@@ -102,9 +104,9 @@ static int avr910_version(serial_port *port, int attempts,
     int high = (signed char)major - '0';
     int low = (signed char)minor - '0';
     if (command == 'V') {
-      printf("-> SW Version is %d.%d\n", high, low);
+      report_out("-> SW Version is %d.%d\n", high, low);
     } else {
-      printf("-> HW Version is %d.%d\n", high, low);
+      report_out("-> HW Version is %d.%d\n", high, low);
     }
   }
   return 1;
@@ -113,8 +115,8 @@ static int avr910_version(serial_port *port, int attempts,
 int avr910_main(serial_port *port, int attempts, int timeout) {
   for (int baud : avr910_bauds) {
     avr910_ComInit(port, timeout, baud);
-    printf("AVR910 presence check (%d baud)...", baud);
-    fflush(stdout);
+    report_out("AVR910 presence check (%d baud)...", baud);
+    report_flush();
     int index = -1;
     int result = avr910_checkpresence(port, attempts, &index);
     if (!avr910_checkmessage(result, index, attempts)) {
@@ -136,11 +138,11 @@ int avr910_main(serial_port *port, int attempts, int timeout) {
     }
     if (result > 0) {
       if (type == 'P') {
-        printf("-> Parallel programmer (where did u get that!?!)\n");
+        report_out("-> Parallel programmer (where did u get that!?!)\n");
       } else if (type == 'S') {
-        printf("-> Serial programmer\n");
+        report_out("-> Serial programmer\n");
       } else {
-        printf("-> Unknown programmer (or read error)\n");
+        report_out("-> Unknown programmer (or read error)\n");
       }
     }
     return 0;

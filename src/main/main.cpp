@@ -5,6 +5,7 @@
 
 #include "../diagnose/diagnose.h"
 #include "../st/st.h"
+#include "../sweep/sweep.h"
 #include "check_port.h"
 #include "options.h"
 #include "usage.h"
@@ -45,8 +46,8 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  for (int i = first; i <= last; i++) {
-    main_CheckPort(names[i], options.attempts, options.timeout);
-  }
+  // The ports are checked at the same time; the report comes in port
+  // order, as one after another.
+  sweep_ports(names, first, last, options.attempts, options.timeout);
   return 0;
 }

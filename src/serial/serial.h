@@ -11,12 +11,16 @@
 #ifndef PORTVET_SERIAL_H
 #define PORTVET_SERIAL_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "serial_record.h"
 
 // Room for the line that says why a port would not open.
 enum { SERIAL_WHY_SIZE = 1400 };
+
+// Room for what names a port's device (serial_device_id).
+enum { SERIAL_DEVICE_ID_SIZE = 600 };
 
 // Room for the port's settings as they were found (termios or termios2;
 // DCB and COMMTIMEOUTS), put back when it closes.
@@ -59,6 +63,11 @@ struct serial_port {
 // "COM1 (/dev/ttyUSB0): Permission denied (add your user to the dialout
 // group)".
 int serial_open(serial_port *port, const char *name);
+
+// What names the device COMn opens, the same for two names of one device
+// (two PORTVET_COMn values, or links to one node), so that those are never
+// checked at the same time.
+void serial_device_id(const char *name, char *id, size_t size);
 
 // Puts the port's settings back as they were found at open and frees it.
 // Safe on a port that failed to open. Until then an interrupt (Ctrl-C,

@@ -46,6 +46,21 @@ static int serial_path(const char *name, char *path, size_t size) {
   return 0;
 }
 
+void serial_device_id(const char *name, char *id, size_t size) {
+  char path[512];
+  if (!serial_path(name, path, sizeof path)) {
+    snprintf(id, size, "%s", name);
+    return;
+  }
+  // The device node a path leads to, through any links.
+  struct stat st;
+  if (stat(path, &st) == 0 && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))) {
+    snprintf(id, size, "device %lu", (unsigned long)st.st_rdev);
+  } else {
+    snprintf(id, size, "path %s", path);
+  }
+}
+
 // What a user can do about a failed open, after the system's own text.
 static void serial_hint(const char *name, const char *path, int err, char *hint,
                         size_t size) {

@@ -8,6 +8,7 @@
 // PORTVET_COMn names when it is set and not empty (a value "COMk" opens
 // "\\.\COMk", the only form that reaches COM10 and up; any other value is
 // opened as it stands), else the bare name "COM1".."COM4".
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -45,6 +46,21 @@ static int serial_path(const char *name, char *path, size_t size) {
     n = snprintf(path, size, "%s", env);
   }
   return n >= 0 && (size_t)n < size;
+}
+
+void serial_device_id(const char *name, char *id, size_t size) {
+  char path[512];
+  if (!serial_path(name, path, sizeof path)) {
+    snprintf(id, size, "%s", name);
+    return;
+  }
+  // "COM7", "\\.\COM7" and "com7" are one port.
+  const char *p = strncmp(path, "\\\\.\\", 4) == 0 ? path + 4 : path;
+  size_t i = 0;
+  for (; p[i] != '\0' && i + 1 < size; i++) {
+    id[i] = (char)toupper((unsigned char)p[i]);
+  }
+  id[i] = '\0';
 }
 
 // What a user can do about a failed open, after the system's own text.

@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../sweep/report.h"
+
 enum {
   STK_GET_SYNC = 0x30,
   STK_GET_SIGN_ON = 0x31,
@@ -128,20 +130,20 @@ int stk500_GetParameterValue(serial_port *port, int attempts,
 int stk500_CheckMessage(int result, int attempts, int noSync) {
   switch (result) {
     case STK500_PORT_FAILURE:
-      printf("Can't read/write port\n");
+      report_out("Can't read/write port\n");
       return 0;
     case STK500_FAILED:
-      printf("failed (retries = %d; noSync = %d)\n", attempts, noSync);
+      report_out("failed (retries = %d; noSync = %d)\n", attempts, noSync);
       return 1;
     case STK500_PARAM_FAILED:
-      printf("failed (Internal error. Report bug)\n");
+      report_out("failed (Internal error. Report bug)\n");
       return 1;
     case STK500_TIMEOUT:
-      printf("timeout\n");
+      report_out("timeout\n");
       return 0;
     default:
       if (result > 0) {
-        printf("ok (retries = %d; noSync = %d)\n", result, noSync);
+        report_out("ok (retries = %d; noSync = %d)\n", result, noSync);
       }
       return 1;
   }
@@ -149,8 +151,8 @@ int stk500_CheckMessage(int result, int attempts, int noSync) {
 
 // Prints a step's label and lets it show while the port is waiting.
 static void stk500_label(const char *label) {
-  fputs(label, stdout);
-  fflush(stdout);
+  report_out("%s", label);
+  report_flush();
 }
 
 int stk500_main(serial_port *port, int attempts, int timeout) {
@@ -192,10 +194,10 @@ int stk500_main(serial_port *port, int attempts, int timeout) {
   }
 
   if (!error) {
-    printf("Version: HW: 0x%.2X, SW: 0x%.2X.0x%.2X\n", version[0], version[1],
+    report_out("Version: HW: 0x%.2X, SW: 0x%.2X.0x%.2X\n", version[0], version[1],
            version[2]);
   } else {
-    printf("Some errors occured\n");
+    report_out("Some errors occured\n");
   }
   return 1;
 }

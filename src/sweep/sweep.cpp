@@ -1,0 +1,90 @@
+#include "sweep.h"
+
+#include <string.h>
+
+#include "../main/check_port.h"
+#include "../serial/serial.h"
+#include "report.h"
+#include "sweep_output.h"
+#include "sweep_thread.h"
+
+namespace {
+
+// The ports one thread checks, one after the other: one device's.
+struct sweep_job {
+  sweep_output *out;
+  const char *names[SWEEP_PORTS];
+  int indices[SWEEP_PORTS];  // their places in the output
+  int count;
+  int attempts;
+  int timeout;
+  sweep_thread thread;
+};
+
+void sweep_run(void *arg) {
+  sweep_job *job = (sweep_job *)arg;
+  for (int i = 0; i < job->count; i++) {
+    report_to(job->out, job->indices[i]);
+    main_CheckPort(job->names[i], job->attempts, job->timeout);
+    report_to(NULL, 0);
+    sweep_output_done(job->out, job->indices[i]);
+  }
+}
+
+}  // namespace
+
+void sweep_ports(const char *const *names, int first, int last, int attempts,
+                 int timeout) {
+  int count = last - first + 1;
+  if (count <= 1 || count > SWEEP_PORTS) {
+    for (int i = first; i <= last; i++) {
+      main_CheckPort(names[i], attempts, timeout);
+    }
+    return;
+  }
+  sweep_output out;
+  sweep_output_init(&out, count);
+  // One job per device, its ports in order.
+  char ids[SWEEP_PORTS][SERIAL_DEVICE_ID_SIZE];
+  sweep_job jobs[SWEEP_PORTS];
+  int n_jobs = 0;
+  for (int i = 0; i < count; i++) {
+    serial_device_id(names[first + i], ids[i], sizeof ids[i]);
+    int job = -1;
+    for (int k = 0; k < i && job < 0; k++) {
+      if (strcmp(ids[k], ids[i]) == 0) {
+        for (int j = 0; j < n_jobs; j++) {
+          for (int p = 0; p < jobs[j].count; p++) {
+            job = jobs[j].indices[p] == k ? j : job;
+          }
+        }
+      }
+    }
+    if (job < 0) {
+      job = n_jobs++;
+      jobs[job].out = &out;
+      jobs[job].count = 0;
+      jobs[job].attempts = attempts;
+      jobs[job].timeout = timeout;
+    }
+    jobs[job].names[jobs[job].count] = names[first + i];
+    jobs[job].indices[jobs[job].count] = i;
+    jobs[job].count++;
+  }
+  int started[SWEEP_PORTS];
+  for (int j = 0; j < n_jobs; j++) {
+    started[j] = sweep_start(&jobs[j].thread, sweep_run, &jobs[j]);
+  }
+  // A job no thread would take runs here, as the sweep did before.
+  for (int j = 0; j < n_jobs; j++) {
+    if (!started[j]) {
+      sweep_run(&jobs[j]);
+    }
+  }
+  for (int j = 0; j < n_jobs; j++) {
+    if (started[j]) {
+      sweep_join(&jobs[j].thread);
+    }
+  }
+  sweep_output_free(&out);
+}
