@@ -8,8 +8,8 @@ wall time against the ideal that the timeout arithmetic gives (a read of n
 bytes with timeout t waits t*n + t ms on a silent line; the drain before
 each AVR910 exchange and each stress-test pass waits 2t), the ratio, and the
 CPU time portvet spent as a share of its wall time. Targets: every ratio
-between 1.00 (a timeout must not end early) and 1.02, CPU under 1 % on the
-silent cases.
+between 1.00 (a timeout must not end early) and 1.02 (the sweep of four
+ports: 1.1 of one port's ideal), CPU under 1 % on the silent cases.
 """
 import os
 import statistics
@@ -30,26 +30,37 @@ def silent(attempts, t):
     return 2 * t + 4 * (attempts - 1) * (2 * t + 8 * t)
 
 
+SILENT = ["stk500", "--silent-after", "0"]
+
+# The stress test on a loopback paced at 115200: per pass the drain (2 ms)
+# and the pattern's 2560 bit times on the line.
+PASS_115200 = 2 + 2560 / 115200 * 1000
+
 CASES = [
-    # name, simulator, portvet arguments, ideal ms
-    ("silent port -c1 -r2 -t20", ["stk500", "--silent-after", "0"],
-     ["-c1", "-r2", "-t20"], silent(2, 20)),
-    ("silent port -c1 -r4 -t10", ["stk500", "--silent-after", "0"],
-     ["-c1", "-r4", "-t10"], silent(4, 10)),
+    # name, simulators for COM1.., portvet arguments, ideal ms
+    ("silent port -c1 -r2 -t20", [SILENT], ["-c1", "-r2", "-t20"],
+     silent(2, 20)),
+    ("silent port -c1 -r4 -t10", [SILENT], ["-c1", "-r4", "-t10"],
+     silent(4, 10)),
+    # The sweep checks its ports at the same time: four silent ports in the
+    # time of one (one after another: four times that).
+    ("sweep, four silent ports -c0 -r2 -t20", [SILENT] * 4,
+     ["-c0", "-r2", "-t20"], silent(2, 20)),
     # Per pass: drain (2 ms) and a 256-byte read that runs out (257 ms).
-    ("stress, open line -st -c1 -r3", ["echo", "--stop-after-passes", "0"],
+    ("stress, open line -st -c1 -r3", [["echo", "--stop-after-passes", "0"]],
      ["-st", "-c1", "-r3"], 3 * 259),
-    # Per pass: the drain's 2 ms; the echo itself takes no time on a pty.
-    ("stress, perfect echo -st -c1 -r200", ["echo"],
-     ["-st", "-c1", "-r200"], 200 * 2),
+    ("stress, paced loopback -st -c1 -r20", [["echo"]],
+     ["-st", "-c1", "-r20"], 20 * PASS_115200),
 ]
 
 
-def run_once(args, port):
-    env = dict(os.environ, PORTVET_COM1=port)
+def run_once(args, ports):
+    env = dict(os.environ)
+    for n, port in enumerate(ports, 1):
+        env[f"PORTVET_COM{n}"] = port
     start = time.monotonic()
     proc = subprocess.Popen([PORTVET] + args, env=env,
-                            stdout=subprocess.DEVNULL)
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(proc.pid, 0)
     wall = time.monotonic() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
@@ -59,18 +70,24 @@ def run_once(args, port):
 def main():
     rows = []
     with tempfile.TemporaryDirectory() as tmp:
-        for name, sim_args, args, ideal in CASES:
-            link = os.path.join(tmp, "port")
-            sim = subprocess.Popen([SIM] + sim_args + ["--link", link],
-                                   stdout=subprocess.PIPE)
-            sim.stdout.readline()
+        for name, sims_args, args, ideal in CASES:
+            sims, ports = [], []
+            for n, sim_args in enumerate(sims_args, 1):
+                link = os.path.join(tmp, f"port{n}")
+                sim = subprocess.Popen([SIM] + sim_args + ["--link", link],
+                                       stdout=subprocess.PIPE)
+                sim.stdout.readline()
+                sims.append(sim)
+                ports.append(link)
+            ports += [os.path.join(tmp, "none")] * (4 - len(ports))
             walls, cpus = [], []
             for _ in range(RUNS):
-                wall, cpu = run_once(args, link)
+                wall, cpu = run_once(args, ports)
                 walls.append(wall)
                 cpus.append(cpu / wall * 100)
-            sim.terminate()
-            sim.wait()
+            for sim in sims:
+                sim.terminate()
+                sim.wait()
             median = statistics.median(walls)
             rows.append((name, ideal, median, median / ideal,
                          statistics.median(cpus)))

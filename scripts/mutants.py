@@ -238,8 +238,8 @@ MUTANTS = [
      "avr910_ComInit(port, timeout, baud);", "avr910_ComInit(port, 20, baud);",
      "the -t value does not reach the AVR910 probe's line"),
     ("avr910-goes-on-after-found", "src/avr910/avr910.cpp",
-     "        printf(\"-> Unknown programmer (or read error)\\n\");\n      }\n    }\n    return 0;",
-     "        printf(\"-> Unknown programmer (or read error)\\n\");\n      }\n    }\n    continue;",
+     "        report_out(\"-> Unknown programmer (or read error)\\n\");\n      }\n    }\n    return 0;",
+     "        report_out(\"-> Unknown programmer (or read error)\\n\");\n      }\n    }\n    continue;",
      "the probe tries the other rates after a programmer answered"),
     # Options.
     ("r1-not-two", "src/main/options.cpp",
@@ -328,6 +328,26 @@ MUTANTS = [
      "      int set = env != NULL && env[0] != '\\0';",
      "      int set = 0 && env != NULL;",
      "the hint asks for PORTVET_COMn where it is set already"),
+    # The sweep: ports at the same time, output in port order.
+    ("sweep-no-turn", "src/sweep/sweep_output.cpp",
+     "  if (index == out->turn) {", "  if (1) {",
+     "every port writes straight to the streams: a later port's lines come "
+     "before an earlier port is done"),
+    ("sweep-all-buffered", "src/sweep/sweep_output.cpp",
+     "  if (index == out->turn) {", "  if (index == out->turn && out->done[index]) {",
+     "the first port's lines wait in its buffer instead of showing as they "
+     "happen"),
+    ("sweep-one-after-another", "src/sweep/sweep.cpp",
+     "    started[j] = sweep_start(&jobs[j].thread, sweep_run, &jobs[j]);",
+     "    started[j] = 0;",
+     "the ports are checked one after another, not at the same time"),
+    ("sweep-same-device-at-once", "src/sweep/sweep.cpp",
+     "      if (strcmp(ids[k], ids[i]) == 0) {", "      if (0) {",
+     "two COMn of one device are checked at the same time"),
+    ("sweep-buffer-not-printed", "src/sweep/sweep_output.cpp",
+     "    if (out->turn < out->count) {\n      sweep_print_buffer(out, out->turn);",
+     "    if (0) {\n      sweep_print_buffer(out, out->turn);",
+     "a later port's lines written before its turn are lost"),
     # Windows backend (with --wine).
     ("win-xon-kept", DCB, "  want->fOutX = FALSE;\n", "",
      "Windows: XON/XOFF on output is kept as another program left it"),

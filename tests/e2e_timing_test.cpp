@@ -7,6 +7,9 @@
 // faults that change the time many-fold: a timeout that is missing, far
 // too long, or never ends.
 #include <gtest/gtest.h>
+#include <time.h>
+
+#include <map>
 
 #include "harness.h"
 
@@ -106,5 +109,79 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<TimingCase> &p) {
       return std::string(p.param.name);
     });
+
+}  // namespace
+
+namespace {
+
+// The sweep checks its ports at the same time: four silent ports take the
+// time of one (never less: each port's own waits are as the model says),
+// not four times that; the output is as the one-at-a-time sweep prints it.
+TEST(SweepTiming, FourSilentPortsInTheTimeOfOne) {
+  std::vector<Sim> sims;
+  std::map<std::string, std::string> ports;
+  std::string out = Banner();
+  for (const char *name : {"COM1", "COM2", "COM3", "COM4"}) {
+    sims.push_back(StartSim({"stk500", "--silent-after", "0"}));
+    ports[name] = sims.back().path;
+    out += std::string("\nChecking ") + name + ":\nPresence check...timeout\n" +
+           Nothing(2) + "\n\n";
+  }
+  double start_ms = UnderWine() ? 1500 : 0;
+  int one_port = SilentCheckMs(20);
+  RunOptions options;
+  options.limit_seconds = 30;
+  RunResult run = RunPortvet({"-c0", "-r2"}, ports, options);
+  ASSERT_FALSE(run.hung);
+  EXPECT_EQ(run.out, out);
+  EXPECT_GE(run.ms, one_port);
+  EXPECT_LE(run.ms, 3 * one_port + start_ms)
+      << "one port at a time would take " << 4 * one_port << " ms";
+}
+
+// A slow silent port on COM1 and a programmer on COM2: COM1's lines come
+// as they happen (its first label long before COM1 is done), COM2's block
+// comes whole after COM1's, though COM2 was done long before; the run takes
+// about one silent port's time.
+TEST(SweepTiming, LaterPortWaitsItsTurnWhole) {
+  Sim slow = StartSim({"stk500", "--silent-after", "0"});
+  Sim stk = StartSim({"stk500"});
+  int one_port = SilentCheckMs(40);
+  double start_ms = UnderWine() ? 1500 : 0;
+  Running running;
+  StartPortvet({"-c0", "-r2", "-t40"},
+               {{"COM1", slow.path}, {"COM2", stk.path}}, &running);
+  auto now_ms = []() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 +
+           static_cast<double>(ts.tv_nsec) / 1e6;
+  };
+  double t0 = now_ms();
+  auto elapsed = [&]() { return now_ms() - t0; };
+  std::string shown = ReadUntil(running.out, "Presence check...", 30);
+  double label_ms = elapsed();
+  shown += ReadUntil(running.out, "Checking COM2:", 30);
+  double com2_ms = elapsed();
+  shown += ReadUntil(running.out, "COM4\n", 30);
+  double end_ms = elapsed();
+  for (size_t cr; (cr = shown.find("\r\n")) != std::string::npos;) {
+    shown.erase(cr, 1);
+  }
+  const std::string ok = "ok (retries = 1; noSync = 0)\n";
+  EXPECT_EQ(shown, Banner() + "\nChecking COM1:\nPresence check...timeout\n" +
+                       Nothing(2) + "\n\n" +
+                       "\nChecking COM2:\nPresence check..." + ok +
+                       "Sync test..." + ok + "Get version 1..." + ok +
+                       "Get version 2..." + ok + "Get version 3..." + ok +
+                       "Version: HW: 0x02, SW: 0x01.0x12\n\n\n" +
+                       "\nChecking COM3:\nUnable to open COM port COM3\n" +
+                       "\nChecking COM4:\nUnable to open COM port COM4\n");
+  // The first label shows while COM1 still waits out its sign-on.
+  EXPECT_LT(label_ms, 2 * 40 + start_ms + one_port / 2.0);
+  // COM2's block waits for COM1's end.
+  EXPECT_GE(com2_ms, one_port);
+  EXPECT_LE(end_ms, 3 * one_port + start_ms);
+}
 
 }  // namespace
