@@ -324,9 +324,9 @@ MUTANTS = [
      "        !record_seen(s->seen_in, (unsigned char)(b & 0x7F))) {",
      "        0) {",
      "a short pass that read only low values is called seven data bits"),
-    ("ports-asked-when-set", "src/serial/serial_posix.cpp",
-     "      int set = env != NULL && env[0] != '\\0';",
-     "      int set = 0 && env != NULL;",
+    ("ports-asked-when-set", "src/serial/serial_ports_hint.cpp",
+     "  int set = env != NULL && env[0] != '\\0';",
+     "  int set = 0 && env != NULL;",
      "the hint asks for PORTVET_COMn where it is set already"),
     # The sweep: ports at the same time, output in port order.
     ("sweep-no-turn", "src/sweep/sweep_output.cpp",

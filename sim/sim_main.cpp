@@ -143,13 +143,19 @@ static int sim_deliver(int master, sim_link *l, uint32_t rate, uint64_t now) {
   size_t n = 0;
   do {
     n = line_take(&l->to_tool, rate, now, got, 256);
-    for (size_t i = 0; i < n; i++) {
-      if (l->usb.size == 0) {
-        if (!sim_to_tool(master, l, &got[i].byte, 1, got[i].at_ns)) {
-          return 0;
-        }
-        continue;
+    if (l->usb.size == 0 && n > 0) {
+      // What is due goes out in one write: an ideal line's burst, or what
+      // a stall held up, reaches the tool at once.
+      unsigned char burst[256];
+      for (size_t i = 0; i < n; i++) {
+        burst[i] = got[i].byte;
       }
+      if (!sim_to_tool(master, l, burst, n, got[0].at_ns)) {
+        return 0;
+      }
+      continue;
+    }
+    for (size_t i = 0; i < n; i++) {
       // The packet before this byte went out when it was due.
       uint64_t due = line_usb_due(&l->usb);
       if (due <= got[i].at_ns) {

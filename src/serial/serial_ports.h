@@ -13,6 +13,12 @@
 // /dev/cu.* devices. "" when there is none.
 void serial_list_ports(char *out, size_t size);
 
+// The hint for a port that does not exist: the serial ports that are here,
+// and, only where PORTVET_COMn is not set already, that it names the port
+// (example: how a port is named on this platform, "/dev/ttyUSB0", "COM7").
+void serial_ports_hint(const char *name, const char *example, char *out,
+                       size_t size);
+
 // The file that sets the latency timer of the USB adapter behind COMn
 // (Linux: the adapter's latency_timer in sysfs), or "" when there is none.
 void serial_latency_file(const char *name, char *out, size_t size);

@@ -33,16 +33,19 @@ void serial_list_ports(char *out, size_t size) {
     return;
   }
   // In name order, so that the list reads the same every time.
-  char names[32][64];
+  char names[32][256];
   int n = 0;
   for (struct dirent *e = readdir(dir); e != NULL && n < 32; e = readdir(dir)) {
-    if (e->d_name[0] == '.' || strlen(e->d_name) >= sizeof names[0]) {
+    if (e->d_name[0] == '.') {
       continue;
     }
-    char link[PATH_MAX + 64];
-    snprintf(link, sizeof link, "%s/%s/device", kTtyClass, e->d_name);
-    if (access(link, F_OK) == 0) {
-      snprintf(names[n++], sizeof names[0], "%s", e->d_name);
+    size_t len = strnlen(e->d_name, sizeof names[0] - 1);
+    memcpy(names[n], e->d_name, len);
+    names[n][len] = '\0';
+    char link[sizeof kTtyClass + sizeof names[0] + 16];
+    int w = snprintf(link, sizeof link, "%s/%s/device", kTtyClass, names[n]);
+    if (w > 0 && (size_t)w < sizeof link && access(link, F_OK) == 0) {
+      n++;
     }
   }
   closedir(dir);
@@ -54,8 +57,11 @@ void serial_list_ports(char *out, size_t size) {
                                       "/device/../../product"};
     char product[128] = "";
     for (const char *up : ups) {
-      char path[PATH_MAX];
-      snprintf(path, sizeof path, "%s/%s%s", kTtyClass, names[i], up);
+      char path[sizeof kTtyClass + sizeof names[0] + 32];
+      int w = snprintf(path, sizeof path, "%s/%s%s", kTtyClass, names[i], up);
+      if (w < 0 || (size_t)w >= sizeof path) {
+        continue;
+      }
       serial_first_line(path, product, sizeof product);
       if (product[0] != '\0') {
         break;

@@ -90,24 +90,7 @@ static void serial_hint(const char *name, const char *path, int err, char *hint,
     case ENODEV:
     case ENXIO:
     case EIO: {
-      // Name the ports that are here; tell the user to set PORTVET_COMn
-      // only when it is not set already.
-      char ports[400];
-      serial_list_ports(ports, sizeof ports);
-      char var[32];
-      snprintf(var, sizeof var, "PORTVET_%s", name);
-      const char *env = getenv(var);
-      int set = env != NULL && env[0] != '\0';
-      if (ports[0] == '\0') {
-        snprintf(hint, size, " (%s%sno serial port is here now)",
-                 set ? "" : var,
-                 set ? "" : " names the port's device, e.g. /dev/ttyUSB0; ");
-      } else if (set) {
-        snprintf(hint, size, " (serial ports here: %s)", ports);
-      } else {
-        snprintf(hint, size, " (set %s to one of the serial ports here: %s)",
-                 var, ports);
-      }
+      serial_ports_hint(name, "/dev/ttyUSB0", hint, size);
       break;
     }
     case EISDIR:

@@ -69,23 +69,7 @@ static const char *serial_hint(const char *name, DWORD err, char *buf,
   switch (err) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: {
-      // Name the ports that are here; tell the user to set PORTVET_COMn
-      // only when it is not set already.
-      char ports[400];
-      serial_list_ports(ports, sizeof ports);
-      char var[32];
-      snprintf(var, sizeof var, "PORTVET_%s", name);
-      const char *env = getenv(var);
-      int set = env != NULL && env[0] != '\0';
-      if (ports[0] == '\0') {
-        snprintf(buf, size, " (%s%sno serial port is here now)", set ? "" : var,
-                 set ? "" : " names the port, e.g. COM7; ");
-      } else if (set) {
-        snprintf(buf, size, " (serial ports here: %s)", ports);
-      } else {
-        snprintf(buf, size, " (set %s to one of the serial ports here: %s)",
-                 var, ports);
-      }
+      serial_ports_hint(name, "COM7", buf, size);
       return buf;
     }
     case ERROR_ACCESS_DENIED:

@@ -194,8 +194,8 @@ int stk500_main(serial_port *port, int attempts, int timeout) {
   }
 
   if (!error) {
-    report_out("Version: HW: 0x%.2X, SW: 0x%.2X.0x%.2X\n", version[0], version[1],
-           version[2]);
+    report_out("Version: HW: 0x%.2X, SW: 0x%.2X.0x%.2X\n", version[0],
+               version[1], version[2]);
   } else {
     report_out("Some errors occured\n");
   }

@@ -15,7 +15,8 @@ void report_to(sweep_output *out, int index) {
   report_index = index;
 }
 
-static void report_write(int stream, const char *format, va_list args) {
+__attribute__((format(printf, 2, 0))) static void report_write(
+    int stream, const char *format, va_list args) {
   if (report_sink == NULL) {
     if (stream == 2) {
       fflush(stdout);  // standard error comes after what is on the line
