@@ -82,12 +82,15 @@ INSTANTIATE_TEST_SUITE_P(
                     kNothing,
                     false,
                     nullptr},
-        // '?' from a programmer at 19200 reaches the tool as E0 00.
+        // '?' from a programmer at 19200 reaches the tool as E0 00: the
+        // tool can read nothing but E0 and 00 from a UART six times slower
+        // (which of them, where two replies follow closely, depends on
+        // when the tool's quick retries fall on them).
         VerdictCase{"NoiseFromAnotherRate",
                     {"avr910", "--baud", "19200"},
                     {"-c1", "-r2"},
-                    "bytes that no programmer sends came at 115200 baud \\(E0 "
-                    "00 E0 00( E0 00)*( \\.\\.\\.)?\\): something answers at "
+                    "bytes that no programmer sends came at 115200 baud "
+                    "\\(E0( (E0|00))*( \\.\\.\\.)?\\): something answers at "
                     "another rate",
                     true,
                     nullptr},
