@@ -255,7 +255,7 @@ MUTANTS = [
      "-b256000 is refused"),
     # Stress test.
     ("st-timeout-20", "src/st/st.cpp",
-     "  return t < 1 ? 1 : t;", "  return t < 1 ? 20 : t;",
+     "  return t < 1 ? 1 : t;", "  return t <= 1 ? 20 : t;",
      "the stress test's timeouts are 20 ms instead of 1 ms"),
     ("st-timeout-always-1", "src/st/st.cpp",
      "  return t < 1 ? 1 : t;", "  return 1;",
@@ -297,8 +297,7 @@ MUTANTS = [
      "a USB bridge sends a packet only when it is full"),
     # The record of what crossed the line, and the verdicts.
     ("record-last-failure", "src/serial/serial_record.cpp",
-     "    if (!s->failed) {\n      s->failed = 1;\n      s->n_failed_out",
-     "    if (1) {\n      s->failed = 1;\n      s->n_failed_out",
+     "  if (!ok && !s->failed) {", "  if (!ok) {",
      "the step named for a port failure is the last one tried, not the first "
      "that failed"),
     ("record-drain-unmarked", "src/serial/serial_drain.cpp",
