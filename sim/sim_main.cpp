@@ -236,23 +236,29 @@ static int sim_device(int master, int personality, const sim_knobs *k) {
     if (ready < 0) {
       return 1;
     }
-    // The tool may have set the line up while this waited: its bytes went
-    // out at the rate it set.
     uint64_t now = sim_now_ns();
+    unsigned char in[4096];
+    ssize_t n_in = 0;
+    if (ready > 0) {
+      n_in = read(master, in, sizeof in);
+      if (n_in <= 0) {
+        if (n_in < 0 && (errno == EINTR || errno == EAGAIN)) {
+          continue;
+        }
+        return 1;
+      }
+    }
+    // The line as the tool set it, read after its bytes: a program sets
+    // the line up and then writes, so the bytes just read went out at the
+    // rate it has now (read before them, a setup between the two would
+    // give the bytes the rate of old).
     sim_read_settings(master, &line);
     tool_rate = (uint32_t)line.baud;
     device_rate = k->baud != 0 ? (uint32_t)k->baud : tool_rate;
     uint32_t tool_tx = k->pace ? tool_rate : 0;
     uint32_t device_tx = k->pace ? device_rate : 0;
-    if (ready > 0) {
-      unsigned char in[4096];
-      ssize_t n = read(master, in, sizeof in);
-      if (n <= 0) {
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-          continue;
-        }
-        return 1;
-      }
+    if (n_in > 0) {
+      ssize_t n = n_in;
       if (personality == SIM_ECHO &&
           (line.baud != state.logged.baud ||
            strcmp(line.frame, state.logged.frame) != 0)) {

@@ -317,9 +317,11 @@ int main(int argc, char **argv) {
       chip_ns = held_until - avr->cycle * 1000 / 16;
     }
 
-    uint32_t tool_rate = (uint32_t)sim_custom_baud(master);
+    // The tool's rate, read after its bytes: a program sets the line up
+    // and then writes, so they went out at the rate it has now.
     unsigned char in[256];
     ssize_t n = read(master, in, sizeof in);
+    uint32_t tool_rate = (uint32_t)sim_custom_baud(master);
     for (ssize_t k = 0; k < n; k++) {
       line_send(&link.to_chip, in[k], tool_rate, now);
     }
