@@ -1,12 +1,16 @@
 // The verdicts from records built by hand, for what no run steers reliably:
 // where in a run the drain takes the late bytes, and which of several
-// failures came first.
+// failures came first; and the drain's own bytes in the record.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "../src/diagnose/diagnose.h"
+#include "../src/serial/serial.h"
 #include "../src/serial/serial_record.h"
 
 namespace {
@@ -71,6 +75,33 @@ TEST(Diagnose, TheFirstFailureNamesTheStep) {
                "portvet: COM1: the port failed (a write failed) during the "
                "STK500 get-sync at 115200 baud: unplugged, or a driver "
                "failure\n");
+}
+
+}  // namespace
+
+namespace {
+
+// What the drain throws away is recorded as drained, not as a reply: on a
+// real pty, through the serial layer.
+TEST(Record, DrainedBytesAreMarked) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  setenv("PORTVET_COM1", ptsname(master), 1);
+  serial_port port;
+  ASSERT_EQ(serial_open(&port, "COM1"), 1) << port.why;
+  serial_setup(&port, 20, 115200);
+  const unsigned char late[] = {1, 2, 3, 4, 5};
+  ASSERT_EQ(write(master, late, sizeof late), (ssize_t)sizeof late);
+  serial_drain(&port);
+  serial_close(&port);
+  unsetenv("PORTVET_COM1");
+  close(master);
+  const record_segment &s = port.record.segments[0];
+  EXPECT_EQ(s.drained, 5u);
+  EXPECT_EQ(s.bytes_in, 5u);
+  EXPECT_EQ(s.n_exchanges, 0u);
 }
 
 }  // namespace
