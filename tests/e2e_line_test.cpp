@@ -24,6 +24,13 @@ std::string Header(int baud) {
          " baud, 1 loops):\n";
 }
 
+// What the pty itself may add between the simulator's write and the
+// reader: a kernel worker moves the bytes across, and on a busy machine it
+// is stalled too. A stall of the simulator counts against a case's slack
+// with this much of it kept back (seen: a 0.83 ms stall at 115200, whose
+// slack is 0.91, ended a read).
+const double kPtyMs = 0.25;
+
 struct LineCase {
   const char *name;
   std::vector<std::string> sim;  // knobs after "echo"
@@ -49,10 +56,12 @@ TEST_P(LineTest, StressTestSeesTheLine) {
   for (int tries = 0; tries < 8; tries++) {
     run = RunOnCom1("echo", c.sim,
                     {"-st", "-c1", "-b" + std::to_string(c.baud), "-r1"});
-    if (c.packet != 0 || !Stalled(run, c.slack_ms, &why)) break;
+    if (c.packet != 0 || !Stalled(run, c.slack_ms - kPtyMs, &why)) break;
   }
   ASSERT_FALSE(run.hung);
-  if (c.packet == 0 && Stalled(run, c.slack_ms, &why)) GTEST_SKIP() << why;
+  if (c.packet == 0 && Stalled(run, c.slack_ms - kPtyMs, &why)) {
+    GTEST_SKIP() << why;
+  }
   EXPECT_EQ(run.status, 0);
   // The line as the tool set it (after the tool ends, the simulator may
   // log the line it put back, for bytes still on their way).
@@ -166,9 +175,9 @@ TEST(LineStop, StoppedToolStillCountsEveryByte) {
     }
     StopSim(sim);
     stall_ms = sim.stall_ms;
-    if (stall_ms <= 2 - 1.04) break;
+    if (stall_ms <= 2 - 1.04 - kPtyMs) break;
   }
-  if (stall_ms > 2 - 1.04) {
+  if (stall_ms > 2 - 1.04 - kPtyMs) {
     GTEST_SKIP() << "the machine stalled the simulator " << stall_ms
                  << " ms in every try; a real line never stalls";
   }
