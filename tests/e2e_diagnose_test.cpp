@@ -44,7 +44,9 @@ TEST_P(VerdictTest, SaysWhatTheBytesMean) {
         run.err, std::regex("portvet: COM1: " + c.verdict + "\n")))
         << run.err;
   } else {
-    EXPECT_EQ(run.err, "portvet: COM1: " + c.verdict + "\n");
+    EXPECT_EQ(run.err, "portvet: COM1: " + c.verdict + "\n")
+        << "exit " << run.status << ", " << run.ms << " ms, stdout:\n"
+        << run.out;
   }
 }
 
