@@ -201,6 +201,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "bytes",
                     false,
                     nullptr},
+        // The loop goes dead after the first 100 bytes (values 0 to 99):
+        // what came back has no high bit, yet it is no seven-bit line.
+        VerdictCase{
+            "DeadAfterLowBytes",
+            {"echo", "--pace", "0", "--pause-after", "100", "--pause", "5000"},
+            {"-st", "-c1", "-r2"},
+            "2 of 2 passes at 115200 baud came back short, and "
+            "nothing that came later made up for them: the line loses "
+            "bytes",
+            false,
+            nullptr},
         // Blocks of 62 bytes 5 ms apart, as a USB adapter hands them over:
         // a stall of this program longer than that may join two blocks in
         // one read, so the count of short passes is a bound.
