@@ -8,6 +8,17 @@
 static const char *const avr910_ids[3] = {"AVR ISP", "AVR PPR", "AVR DEV"};
 static const int avr910_bauds[4] = {115200, 38400, 19200, 9600};
 
+int avr910_id_index(const unsigned char *id) {
+  for (int i = 0; i < 3; i++) {
+    if (memcmp(id, avr910_ids[i], 7) == 0) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+const char *avr910_id_name(int index) { return avr910_ids[index]; }
+
 void avr910_ComInit(serial_port *port, int timeout, int baud) {
   serial_setup(port, (uint32_t)timeout, baud);
 }
@@ -38,12 +49,10 @@ int avr910_checkpresence(serial_port *port, int attempts, int *index) {
     if (n != 7) {
       continue;
     }
-    id[7] = '\0';
-    for (int i = 0; i < 3; i++) {
-      if (strcmp((const char *)id, avr910_ids[i]) == 0) {
-        *index = i;
-        return attempt;
-      }
+    int known = avr910_id_index(id);
+    if (known >= 0) {
+      *index = known;
+      return attempt;
     }
   }
   return AVR910_FAILED;

@@ -12,6 +12,13 @@ enum {
   AVR910_PORT_FAILURE = -1,  // write failed or wrote nothing, or read failed
 };
 
+// The index (0 to 2) of the programmer whose identifier the seven bytes
+// are ("AVR ISP", "AVR PPR", "AVR DEV"), or -1.
+int avr910_id_index(const unsigned char *id);
+
+// The identifier of index (0 to 2).
+const char *avr910_id_name(int index);
+
 // Runs the probe on an open port; always returns 0.
 int avr910_main(serial_port *port, int attempts, int timeout);
 

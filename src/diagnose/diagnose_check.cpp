@@ -3,22 +3,16 @@
 // nothing, the AVR910 probe's four (115200, 38400, 19200, 9600).
 #include <string.h>
 
+#include "../avr910/avr910.h"
+#include "../stk500/stk500.h"
 #include "diagnose.h"
 #include "diagnose_text.h"
 
 namespace {
 
-const char *const kAvr910Ids[3] = {"AVR ISP", "AVR PPR", "AVR DEV"};
-
-int diag_segments(const serial_record *r) {
-  return r->n_segments < (int)RECORD_SEGMENTS ? r->n_segments
-                                              : (int)RECORD_SEGMENTS;
-}
-
-int diag_exchanges(const record_segment *s) {
-  return s->n_exchanges < (int)RECORD_EXCHANGES ? s->n_exchanges
-                                                : (int)RECORD_EXCHANGES;
-}
+// The sign-on and the get-sync as the STK500 probe writes them.
+const char kSignOn[] = {STK_GET_SIGN_ON, STK_CRC_EOP};
+const char kGetSync[] = {STK_GET_SYNC, STK_CRC_EOP};
 
 // Whether the exchange wrote exactly these bytes.
 bool diag_wrote(const record_exchange *e, const char *bytes, size_t n) {
@@ -39,7 +33,7 @@ bool diag_only(const record_segment *s, const unsigned char *values, size_t n) {
 // What came back is what went out: a loopback, or an adapter that echoes.
 bool diag_echo(const serial_record *r) {
   int with_bytes = 0;
-  for (int i = 0; i < diag_segments(r); i++) {
+  for (int i = 0; i < record_kept_segments(r); i++) {
     const record_segment *s = &r->segments[i];
     if (s->n_first_in == 0) {
       continue;
@@ -56,10 +50,10 @@ bool diag_echo(const serial_record *r) {
 // The first sign-on of the segment that was answered STK_INSYNC, seven
 // bytes and STK_OK; id gets the seven bytes.
 const record_exchange *diag_signon(const record_segment *s, char *id) {
-  for (int i = 0; i < diag_exchanges(s); i++) {
+  for (int i = 0; i < record_kept_exchanges(s); i++) {
     const record_exchange *e = &s->exchanges[i];
-    if (diag_wrote(e, "\x31\x20", 2) && e->n_in >= 9 &&
-        e->bytes_in[0] == 0x14 && e->bytes_in[8] == 0x10) {
+    if (diag_wrote(e, kSignOn, 2) && e->n_in >= 9 &&
+        e->bytes_in[0] == STK_INSYNC && e->bytes_in[8] == STK_OK) {
       memcpy(id, e->bytes_in + 1, 7);
       id[7] = '\0';
       return e;
@@ -71,10 +65,10 @@ const record_exchange *diag_signon(const record_segment *s, char *id) {
 // Whether the sign-on was answered with STK_INSYNC STK_OK and nothing more:
 // what optiboot answers to any command it does not know.
 bool diag_bootloader(const record_segment *s) {
-  for (int i = 0; i < diag_exchanges(s); i++) {
+  for (int i = 0; i < record_kept_exchanges(s); i++) {
     const record_exchange *e = &s->exchanges[i];
-    if (diag_wrote(e, "\x31\x20", 2) && e->got == 2 && e->n_in == 2 &&
-        e->bytes_in[0] == 0x14 && e->bytes_in[1] == 0x10) {
+    if (diag_wrote(e, kSignOn, 2) && e->got == 2 && e->n_in == 2 &&
+        e->bytes_in[0] == STK_INSYNC && e->bytes_in[1] == STK_OK) {
       return true;
     }
   }
@@ -84,12 +78,12 @@ bool diag_bootloader(const record_segment *s) {
 // Whether each command after the sign-on got a whole STK500 answer.
 bool diag_rest_works(const record_segment *s) {
   int answered = 0;
-  for (int i = 0; i < diag_exchanges(s); i++) {
+  for (int i = 0; i < record_kept_exchanges(s); i++) {
     const record_exchange *e = &s->exchanges[i];
-    if (diag_wrote(e, "\x30\x20", 2) ||
-        (e->out == 3 && e->bytes_out[0] == 0x41)) {
-      if (e->n_in < 2 || e->bytes_in[0] != 0x14 ||
-          e->bytes_in[e->n_in - 1] != 0x10) {
+    if (diag_wrote(e, kGetSync, 2) ||
+        (e->out == 3 && e->bytes_out[0] == STK_GET_PARAMETER)) {
+      if (e->n_in < 2 || e->bytes_in[0] != STK_INSYNC ||
+          e->bytes_in[e->n_in - 1] != STK_OK) {
         return false;
       }
       answered++;
@@ -100,18 +94,17 @@ bool diag_rest_works(const record_segment *s) {
 
 // The AVR910 programmer that identified itself, and at which segment.
 int diag_avr910(const serial_record *r, const char **id) {
-  for (int i = 0; i < diag_segments(r); i++) {
+  for (int i = 0; i < record_kept_segments(r); i++) {
     const record_segment *s = &r->segments[i];
-    for (int k = 0; k < diag_exchanges(s); k++) {
+    for (int k = 0; k < record_kept_exchanges(s); k++) {
       const record_exchange *e = &s->exchanges[k];
       if (!diag_wrote(e, "S", 1) || e->n_in != 7) {
         continue;
       }
-      for (const char *known : kAvr910Ids) {
-        if (memcmp(e->bytes_in, known, 7) == 0) {
-          *id = known;
-          return i;
-        }
+      int known = avr910_id_index(e->bytes_in);
+      if (known >= 0) {
+        *id = avr910_id_name(known);
+        return i;
       }
     }
   }
@@ -121,8 +114,9 @@ int diag_avr910(const serial_record *r, const char **id) {
 // Whether the segment read STK500 v1 replies only (INSYNC, NOSYNC, OK,
 // FAILED, UNKNOWN), out-of-sync ones among them.
 bool diag_stk500_bytes(const record_segment *s) {
-  static const unsigned char replies[] = {0x14, 0x15, 0x10, 0x11, 0x12};
-  return s->bytes_in > 0 && record_seen(s->seen_in, 0x15) &&
+  static const unsigned char replies[] = {STK_INSYNC, STK_NOSYNC, STK_OK,
+                                          STK_FAILED, STK_UNKNOWN};
+  return s->bytes_in > 0 && record_seen(s->seen_in, STK_NOSYNC) &&
          diag_only(s, replies, sizeof replies);
 }
 
@@ -136,7 +130,7 @@ void diag_line(char *out, size_t size, const char *name) {
 void diagnose_check(const serial_record *r, const char *name, char *out,
                     size_t size) {
   out[0] = '\0';
-  int n = diag_segments(r);
+  int n = record_kept_segments(r);
   if (n == 0) {
     return;
   }
@@ -175,7 +169,7 @@ void diagnose_check(const serial_record *r, const char *name, char *out,
   if (diag_signon(stk, id) != NULL) {
     diag_line(out, size, name);
     if (strcmp(id, "AVR STK") == 0) {
-      bool clean = !record_seen(stk->seen_in, 0x15);
+      bool clean = !record_seen(stk->seen_in, STK_NOSYNC);
       diag_append(
           out, size,
           "an STK500 programmer (\"AVR STK\") answers at %ld baud: %s\n",

@@ -66,8 +66,7 @@ void diagnose_stress(const serial_record *r, const char *name,
     return;
   }
   const record_segment *s = &r->segments[0];
-  int kept = s->n_exchanges < (int)RECORD_EXCHANGES ? s->n_exchanges
-                                                    : (int)RECORD_EXCHANGES;
+  int kept = record_kept_exchanges(s);
   char rate[80];
   rate[0] = '\0';
   if (s->runs > 0 && s->runs != s->baud) {

@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../stk500/stk500.h"
+
 void diag_append(char *out, size_t size, const char *format, ...) {
   size_t used = strlen(out);
   if (used + 1 >= size) {
@@ -30,23 +32,23 @@ const char *diag_step(const unsigned char *out, size_t n) {
   if (n == 0) {
     return "the first command";
   }
-  if (n >= 2 && out[1] == 0x20) {
+  if (n >= 2 && out[1] == STK_CRC_EOP) {
     switch (out[0]) {
-      case 0x31:
+      case STK_GET_SIGN_ON:
         return "the STK500 sign-on";
-      case 0x30:
+      case STK_GET_SYNC:
         return "the STK500 get-sync";
       default:
         break;
     }
   }
-  if (n >= 3 && out[0] == 0x41 && out[2] == 0x20) {
+  if (n >= 3 && out[0] == STK_GET_PARAMETER && out[2] == STK_CRC_EOP) {
     switch (out[1]) {
-      case 0x80:
+      case STK_HW_VER:
         return "the STK500 hardware version read";
-      case 0x81:
+      case STK_SW_MAJOR:
         return "the STK500 software version read (major)";
-      case 0x82:
+      case STK_SW_MINOR:
         return "the STK500 software version read (minor)";
       default:
         break;

@@ -125,3 +125,13 @@ void record_read(serial_record *r, const unsigned char *buf, uint32_t n,
 void record_drain(serial_record *r, int draining) {
   r->draining = (uint8_t)draining;
 }
+
+int record_kept_segments(const serial_record *r) {
+  return r->n_segments < (int)RECORD_SEGMENTS ? r->n_segments
+                                              : (int)RECORD_SEGMENTS;
+}
+
+int record_kept_exchanges(const record_segment *s) {
+  return s->n_exchanges < (int)RECORD_EXCHANGES ? s->n_exchanges
+                                                : (int)RECORD_EXCHANGES;
+}

@@ -79,6 +79,11 @@ void record_read(serial_record *r, const unsigned char *buf, uint32_t n,
 // The input drain begins (1) or ends (0): its reads are drained bytes.
 void record_drain(serial_record *r, int draining);
 
+// How many segments, and how many of a segment's exchanges, the record
+// kept (the counts go on past what it keeps).
+int record_kept_segments(const serial_record *r);
+int record_kept_exchanges(const record_segment *s);
+
 // Whether byte value b is in a seen_ bitmap.
 int record_seen(const uint8_t *bitmap, unsigned char b);
 

@@ -5,20 +5,6 @@
 
 #include "../sweep/report.h"
 
-enum {
-  STK_GET_SYNC = 0x30,
-  STK_GET_SIGN_ON = 0x31,
-  STK_GET_PARAMETER = 0x41,
-  STK_CRC_EOP = 0x20,
-  STK_INSYNC = 0x14,
-  STK_NOSYNC = 0x15,
-  STK_OK = 0x10,
-  STK_FAILED = 0x11,
-  STK_HW_VER = 0x80,
-  STK_SW_MAJOR = 0x81,
-  STK_SW_MINOR = 0x82,
-};
-
 // The parameter reads keep their own attempt limit, whatever -r says.
 static const int STK500_PARAMETER_ATTEMPTS = 100;
 

@@ -5,6 +5,23 @@
 
 #include "../serial/serial.h"
 
+// The protocol's bytes: commands, the end-of-packet mark, replies and the
+// parameters the probe reads.
+enum {
+  STK_GET_SYNC = 0x30,
+  STK_GET_SIGN_ON = 0x31,
+  STK_GET_PARAMETER = 0x41,
+  STK_CRC_EOP = 0x20,
+  STK_INSYNC = 0x14,
+  STK_NOSYNC = 0x15,
+  STK_OK = 0x10,
+  STK_FAILED = 0x11,
+  STK_UNKNOWN = 0x12,
+  STK_HW_VER = 0x80,
+  STK_SW_MAJOR = 0x81,
+  STK_SW_MINOR = 0x82,
+};
+
 // Results of the exchange routines; a positive value is the number of the
 // attempt that succeeded.
 enum {
