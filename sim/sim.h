@@ -9,6 +9,7 @@
 #include <stdio.h>
 
 #include "sim_line.h"
+#include "sim_pty.h"
 
 // Personalities, as bits for the knob table.
 enum {
@@ -97,9 +98,6 @@ sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
 // after saying what is wrong).
 int sim_parse(int argc, char **argv, sim_knobs *k, int *personality,
               const char **link);
-
-// The baud rate of a line whose rate has no Bnnn constant; 0 if unknown.
-long sim_custom_baud(int fd);
 
 // The line settings the tool set on the slave side, as the master sees
 // them (Linux).

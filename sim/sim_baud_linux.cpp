@@ -4,7 +4,7 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-#include "sim.h"
+#include "sim_pty.h"
 
 long sim_custom_baud(int fd) {
   struct termios2 tio;

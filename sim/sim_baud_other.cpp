@@ -1,7 +1,7 @@
 // On the BSDs and macOS speed_t is the rate itself.
 #include <termios.h>
 
-#include "sim.h"
+#include "sim_pty.h"
 
 long sim_custom_baud(int fd) {
   struct termios tio;

@@ -317,18 +317,12 @@ int main(int argc, char **argv) {
     return status;
   }
 
-  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-    perror("portvet-sim: pty");
-    return 1;
-  }
-  const char *slave_path = ptsname(master);
-  // Hold the slave side open, so the master does not see a hang-up between
-  // two runs of the tool. The line stays in its default (cooked) settings
-  // until the tool sets it up: a tool that forgets raw mode shows it.
-  int slave = open(slave_path, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave < 0) {
-    perror("portvet-sim: slave");
+  // The line stays in its default (cooked) settings until the tool sets it
+  // up: a tool that forgets raw mode shows it.
+  int slave = -1;
+  const char *slave_path = NULL;
+  int master = sim_pty_open("portvet-sim", &slave, &slave_path);
+  if (master < 0) {
     return 1;
   }
   if (link != NULL) {

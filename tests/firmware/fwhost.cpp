@@ -43,9 +43,7 @@
 #include <unistd.h>
 
 #include "../../sim/sim_line.h"
-
-// The pty's rate, as the master side sees what the slave side set.
-long sim_custom_baud(int fd);
+#include "../../sim/sim_pty.h"
 
 static volatile sig_atomic_t fwhost_stop = 0;
 
@@ -238,18 +236,13 @@ int main(int argc, char **argv) {
       avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XON),
       fwhost_on_xon, &link);
 
-  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-    perror("fwhost: pty");
+  int slave = -1;
+  const char *slave_path = NULL;
+  int master = sim_pty_open("fwhost", &slave, &slave_path);
+  if (master < 0) {
     return 1;
   }
-  const char *slave_path = ptsname(master);
-  // Held open, so the master sees no hang-up between two runs of the tool.
-  int slave = open(slave_path, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave < 0) {
-    perror("fwhost: slave");
-    return 1;
-  }
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   // A program that opens the port resets a board (after our own open).
   int opens = -1;
   if (board) {
