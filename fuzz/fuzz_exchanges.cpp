@@ -5,7 +5,7 @@
 #include <stdlib.h>
 
 #include "../src/avr910/avr910.h"
-#include "../src/main/check_port.h"
+#include "../src/check/check_port.h"
 #include "../src/st/st.h"
 #include "serial_memory.h"
 
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
     char *argv[] = {a0, a1, a2, a3, NULL};
     st_main(4, argv);
   } else if (mode == 0) {
-    main_CheckPort("COM1", attempts, 20);
+    check_port("COM1", attempts, 20);
   } else {
     // The AVR910 probe straight away, whatever the STK500 probe would say.
     serial_port port;

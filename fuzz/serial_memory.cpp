@@ -5,8 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../src/ports/ports.h"
 #include "../src/serial/serial.h"
-#include "../src/serial/serial_ports.h"
 
 static const unsigned char *memory_script;
 static size_t memory_size;
@@ -82,4 +82,4 @@ void serial_device_id(const char *name, char *id, size_t size) {
   snprintf(id, size, "%s", name);
 }
 
-void serial_latency_file(const char *, char *out, size_t) { out[0] = '\0'; }
+void ports_latency_file(const char *, char *out, size_t) { out[0] = '\0'; }

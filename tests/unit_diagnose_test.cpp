@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "../src/diagnose/diagnose.h"
+#include "../src/record/record.h"
 #include "../src/serial/serial.h"
-#include "../src/serial/serial_record.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ std::vector<unsigned char> Pattern(int from, int to) {
 }
 
 // A pass: the pattern written, and a read that brought `got` of it.
-void Pass(serial_record *r, int got, uint64_t ms) {
+void Pass(record_log *r, int got, uint64_t ms) {
   std::vector<unsigned char> sent = Pattern(0, 256);
   record_write(r, sent.data(), 256, 256, 1, ms);
   std::vector<unsigned char> in = Pattern(0, got);
@@ -31,7 +31,7 @@ void Pass(serial_record *r, int got, uint64_t ms) {
 }
 
 TEST(Diagnose, BytesTheDrainTookCameLate) {
-  serial_record r;
+  record_log r;
   record_init(&r);
   record_setup(&r, 115200, 115200);
   Pass(&r, 201, 0);
@@ -55,7 +55,7 @@ TEST(Diagnose, BytesTheDrainTookCameLate) {
 }
 
 TEST(Diagnose, TheFirstFailureNamesTheStep) {
-  serial_record r;
+  record_log r;
   record_init(&r);
   record_setup(&r, 115200, 115200);
   const unsigned char signon[] = {0x31, 0x20};

@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "../sweep/report.h"
+#include "../report/report.h"
 
 static const char *const avr910_ids[3] = {"AVR ISP", "AVR PPR", "AVR DEV"};
 static const int avr910_bauds[4] = {115200, 38400, 19200, 9600};

@@ -1,4 +1,4 @@
-// What a port's record (src/serial/serial_record.h) likely means, in words,
+// What a port's record (src/record/record.h) likely means, in words,
 // for standard error. Derived only from what crossed the line: the bytes
 // written and read, at which rate, and when. Where the evidence fits more
 // than one cause, each is named. Standard output never changes for it.
@@ -11,18 +11,18 @@
 
 #include <stddef.h>
 
-#include "../serial/serial_record.h"
+#include "../record/record.h"
 
 enum { DIAGNOSE_SIZE = 1024 };
 
 // After a port's report in the connection check.
-void diagnose_check(const serial_record *r, const char *name, char *out,
+void diagnose_check(const record_log *r, const char *name, char *out,
                     size_t size);
 
 // After the stress test's summary (or its read or write error). latency
 // names the file that sets the port's USB latency timer, or is empty.
-void diagnose_stress(const serial_record *r, const char *name,
-                     const char *latency, char *out, size_t size);
+void diagnose_stress(const record_log *r, const char *name, const char *latency,
+                     char *out, size_t size);
 
 // For a refused command line: what was expected, in one line ending in
 // "\n", or "" when there is nothing to add. mode: 0 the connection check,

@@ -31,7 +31,7 @@ bool diag_only(const record_segment *s, const unsigned char *values, size_t n) {
 }
 
 // What came back is what went out: a loopback, or an adapter that echoes.
-bool diag_echo(const serial_record *r) {
+bool diag_echo(const record_log *r) {
   int with_bytes = 0;
   for (int i = 0; i < record_kept_segments(r); i++) {
     const record_segment *s = &r->segments[i];
@@ -93,7 +93,7 @@ bool diag_rest_works(const record_segment *s) {
 }
 
 // The AVR910 programmer that identified itself, and at which segment.
-int diag_avr910(const serial_record *r, const char **id) {
+int diag_avr910(const record_log *r, const char **id) {
   for (int i = 0; i < record_kept_segments(r); i++) {
     const record_segment *s = &r->segments[i];
     for (int k = 0; k < record_kept_exchanges(s); k++) {
@@ -127,7 +127,7 @@ void diag_line(char *out, size_t size, const char *name) {
 
 }  // namespace
 
-void diagnose_check(const serial_record *r, const char *name, char *out,
+void diagnose_check(const record_log *r, const char *name, char *out,
                     size_t size) {
   out[0] = '\0';
   int n = record_kept_segments(r);

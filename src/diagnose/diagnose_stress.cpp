@@ -59,8 +59,8 @@ bool diag_seven_bits(const record_segment *s) {
 
 }  // namespace
 
-void diagnose_stress(const serial_record *r, const char *name,
-                     const char *latency, char *out, size_t size) {
+void diagnose_stress(const record_log *r, const char *name, const char *latency,
+                     char *out, size_t size) {
   out[0] = '\0';
   if (r->n_segments == 0) {
     return;

@@ -6,7 +6,6 @@
 #include "../diagnose/diagnose.h"
 #include "../st/st.h"
 #include "../sweep/sweep.h"
-#include "check_port.h"
 #include "options.h"
 #include "usage.h"
 

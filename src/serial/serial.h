@@ -14,7 +14,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "serial_record.h"
+#include "../interrupt/interrupt.h"
+#include "../record/record.h"
 
 // Room for the line that says why a port would not open.
 enum { SERIAL_WHY_SIZE = 1400 };
@@ -23,14 +24,14 @@ enum { SERIAL_WHY_SIZE = 1400 };
 enum { SERIAL_DEVICE_ID_SIZE = 600 };
 
 // Room for the port's settings as they were found (termios or termios2;
-// DCB and COMMTIMEOUTS), put back when it closes.
-enum { SERIAL_SAVED_SIZE = 160 };
+// DCB and COMMTIMEOUTS), put back when it closes or on an interrupt.
+enum { SERIAL_SAVED_SIZE = INTERRUPT_SAVED_SIZE };
 
 #if defined(PORTVET_SERIAL_MEMORY)
 // The in-memory port of the fuzz targets (fuzz/serial_memory.cpp).
 struct serial_port {
   int open;
-  serial_record record;
+  record_log record;
   char why[SERIAL_WHY_SIZE];
 };
 #elif defined(_WIN32)
@@ -38,8 +39,8 @@ struct serial_port {
   void *handle;  // HANDLE; INVALID_HANDLE_VALUE while closed
   char name[8];  // "COM1"
   unsigned char saved[SERIAL_SAVED_SIZE];  // DCB and COMMTIMEOUTS at open
-  int32_t refused;       // the last rate the port refused; 0: none
-  serial_record record;  // what crossed the line, for the diagnosis
+  int32_t refused;    // the last rate the port refused; 0: none
+  record_log record;  // what crossed the line, for the diagnosis
   char why[SERIAL_WHY_SIZE];
 };
 #else
@@ -48,8 +49,8 @@ struct serial_port {
   uint32_t timeout_ms;                     // t of the model above
   char name[8];                            // "COM1"
   unsigned char saved[SERIAL_SAVED_SIZE];  // the line as found at open
-  int32_t refused;       // the last rate the port refused; 0: none
-  serial_record record;  // what crossed the line, for the diagnosis
+  int32_t refused;    // the last rate the port refused; 0: none
+  record_log record;  // what crossed the line, for the diagnosis
   char why[SERIAL_WHY_SIZE];
 };
 #endif

@@ -21,11 +21,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "../interrupt/interrupt.h"
+#include "../ports/ports.h"
 #include "serial.h"
 #include "serial_deadline.h"
-#include "serial_interrupt.h"
 #include "serial_native.h"
-#include "serial_ports.h"
 #include "serial_termios.h"
 #include "serial_wait.h"
 
@@ -90,7 +90,7 @@ static void serial_hint(const char *name, const char *path, int err, char *hint,
     case ENODEV:
     case ENXIO:
     case EIO: {
-      serial_ports_hint(name, "/dev/ttyUSB0", hint, size);
+      ports_hint(name, "/dev/ttyUSB0", hint, size);
       break;
     }
     case EISDIR:
@@ -112,6 +112,16 @@ static void serial_why(serial_port *port, const char *name, const char *path,
   // ENOTTY's own text ("Inappropriate ioctl for device") says little here.
   snprintf(port->why, sizeof port->why, "%s (%s): %s%s", name, path,
            err == ENOTTY ? "not a serial port" : strerror(err), hint);
+}
+
+// Puts a port's line back as it was found, at once: after an interrupt as
+// at close. Safe in a signal handler: tcflush and ioctl only.
+static void serial_put_back(interrupt_port fd, const unsigned char *saved) {
+  // Never let close() wait for output that a stuck line will not take; put
+  // the line back as it was found; let the next opener in.
+  tcflush((int)fd, TCIOFLUSH);
+  serial_line_restore((int)fd, saved);
+  ioctl((int)fd, TIOCNXCL);
 }
 
 int serial_open(serial_port *port, const char *name) {
@@ -155,7 +165,7 @@ int serial_open(serial_port *port, const char *name) {
   }
   ioctl(fd, TIOCEXCL);
   port->fd = fd;
-  serial_interrupt_watch(port);
+  interrupt_watch(fd, port->saved, sizeof port->saved, serial_put_back);
   return 1;
 }
 
@@ -163,12 +173,8 @@ void serial_close(serial_port *port) {
   if (port->fd < 0) {
     return;
   }
-  // Never let close() wait for output that a stuck line will not take; put
-  // the line back as it was found; let the next opener in.
-  tcflush(port->fd, TCIOFLUSH);
-  serial_line_restore(port->fd, port->saved);
-  serial_interrupt_forget(port);
-  ioctl(port->fd, TIOCNXCL);
+  serial_put_back(port->fd, port->saved);
+  interrupt_forget(port->fd);
   close(port->fd);
   port->fd = -1;
 }

@@ -1,7 +1,7 @@
 // Windows backend: the kernel's serial-port calls, plus GetLastError and
 // FormatMessageA to say why a port would not open, PurgeComm so that a close
 // never waits on a stuck line, and SetConsoleCtrlHandler so that Ctrl-C
-// leaves the port as it was found (serial_interrupt_win32.cpp). The line
+// leaves the port as it was found (src/interrupt). The line
 // settings come from serial_dcb.cpp.
 //
 // Port names: "COMn" opens the port that the environment variable
@@ -14,10 +14,10 @@
 #include <string.h>
 #include <windows.h>
 
+#include "../interrupt/interrupt.h"
+#include "../ports/ports.h"
 #include "serial.h"
 #include "serial_dcb.h"
-#include "serial_interrupt.h"
-#include "serial_ports.h"
 
 // Whether text is "COM" and a port number, in either case.
 static int serial_is_com_name(const char *text) {
@@ -69,7 +69,7 @@ static const char *serial_hint(const char *name, DWORD err, char *buf,
   switch (err) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: {
-      serial_ports_hint(name, "COM7", buf, size);
+      ports_hint(name, "COM7", buf, size);
       return buf;
     }
     case ERROR_ACCESS_DENIED:
@@ -112,6 +112,19 @@ static void serial_why(serial_port *port, const char *name, const char *path,
   }
 }
 
+// Puts a port's DCB and timeouts back as they were found, at once: after a
+// console control event as at close. Never waits for output a stuck line
+// will not take.
+static void serial_put_back(interrupt_port handle, const unsigned char *saved) {
+  DCB dcb;
+  COMMTIMEOUTS timeouts;
+  memcpy(&dcb, saved, sizeof dcb);
+  memcpy(&timeouts, saved + sizeof dcb, sizeof timeouts);
+  PurgeComm((HANDLE)handle, PURGE_TXCLEAR | PURGE_RXCLEAR);
+  SetCommState((HANDLE)handle, &dcb);
+  SetCommTimeouts((HANDLE)handle, &timeouts);
+}
+
 int serial_open(serial_port *port, const char *name) {
   port->why[0] = '\0';
   port->refused = 0;
@@ -149,7 +162,8 @@ int serial_open(serial_port *port, const char *name) {
   }
   memcpy(port->saved, &dcb, sizeof dcb);
   memcpy(port->saved + sizeof dcb, &timeouts, sizeof timeouts);
-  serial_interrupt_watch(port);
+  interrupt_watch((interrupt_port)port->handle, port->saved, sizeof port->saved,
+                  serial_put_back);
   return 1;
 }
 
@@ -157,16 +171,8 @@ void serial_close(serial_port *port) {
   if (port->handle == INVALID_HANDLE_VALUE) {
     return;
   }
-  // Never wait at close for output a stuck line will not take; put the
-  // line back as it was found.
-  DCB dcb;
-  COMMTIMEOUTS timeouts;
-  memcpy(&dcb, port->saved, sizeof dcb);
-  memcpy(&timeouts, port->saved + sizeof dcb, sizeof timeouts);
-  PurgeComm(port->handle, PURGE_TXCLEAR | PURGE_RXCLEAR);
-  SetCommState(port->handle, &dcb);
-  SetCommTimeouts(port->handle, &timeouts);
-  serial_interrupt_forget(port);
+  serial_put_back((interrupt_port)port->handle, port->saved);
+  interrupt_forget((interrupt_port)port->handle);
   CloseHandle(port->handle);
   port->handle = INVALID_HANDLE_VALUE;
 }

@@ -4,7 +4,7 @@
 
 #include "../common/option_arg.h"
 #include "../diagnose/diagnose.h"
-#include "../serial/serial_ports.h"
+#include "../ports/ports.h"
 
 enum { ST_PATTERN = 256 };
 
@@ -100,7 +100,7 @@ static int st_pass(serial_port *port, const unsigned char *sent) {
 static void st_diagnose(const serial_port *port, const char *name) {
   fflush(stdout);
   char latency[256];
-  serial_latency_file(name, latency, sizeof latency);
+  ports_latency_file(name, latency, sizeof latency);
   char verdict[DIAGNOSE_SIZE];
   diagnose_stress(&port->record, name, latency, verdict, sizeof verdict);
   fputs(verdict, stderr);

@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "../sweep/report.h"
+#include "../report/report.h"
 
 // The parameter reads keep their own attempt limit, whatever -r says.
 static const int STK500_PARAMETER_ATTEMPTS = 100;

@@ -2,32 +2,35 @@
 
 #include <string.h>
 
-#include "../main/check_port.h"
+#include "../check/check_port.h"
+#include "../report/report.h"
+#include "../report/report_order.h"
 #include "../serial/serial.h"
-#include "report.h"
-#include "sweep_output.h"
-#include "sweep_thread.h"
+#include "../thread/thread.h"
+
+static_assert((int)SWEEP_PORTS <= (int)REPORT_PORTS,
+              "the ordered output holds every port");
 
 namespace {
 
 // The ports one thread checks, one after the other: one device's.
 struct sweep_job {
-  sweep_output *out;
+  report_order *out;
   const char *names[SWEEP_PORTS];
   int indices[SWEEP_PORTS];  // their places in the output
   int count;
   int attempts;
   int timeout;
-  sweep_thread thread;
+  thread_handle thread;
 };
 
 void sweep_run(void *arg) {
   sweep_job *job = (sweep_job *)arg;
   for (int i = 0; i < job->count; i++) {
     report_to(job->out, job->indices[i]);
-    main_CheckPort(job->names[i], job->attempts, job->timeout);
+    check_port(job->names[i], job->attempts, job->timeout);
     report_to(NULL, 0);
-    sweep_output_done(job->out, job->indices[i]);
+    report_order_done(job->out, job->indices[i]);
   }
 }
 
@@ -38,12 +41,12 @@ void sweep_ports(const char *const *names, int first, int last, int attempts,
   int count = last - first + 1;
   if (count <= 1 || count > SWEEP_PORTS) {
     for (int i = first; i <= last; i++) {
-      main_CheckPort(names[i], attempts, timeout);
+      check_port(names[i], attempts, timeout);
     }
     return;
   }
-  sweep_output out;
-  sweep_output_init(&out, count);
+  report_order out;
+  report_order_init(&out, count);
   // One job per device, its ports in order.
   char ids[SWEEP_PORTS][SERIAL_DEVICE_ID_SIZE];
   sweep_job jobs[SWEEP_PORTS];
@@ -73,7 +76,7 @@ void sweep_ports(const char *const *names, int first, int last, int attempts,
   }
   int started[SWEEP_PORTS];
   for (int j = 0; j < n_jobs; j++) {
-    started[j] = sweep_start(&jobs[j].thread, sweep_run, &jobs[j]);
+    started[j] = thread_start(&jobs[j].thread, sweep_run, &jobs[j]);
   }
   // A job no thread would take runs here, as the sweep did before.
   for (int j = 0; j < n_jobs; j++) {
@@ -83,8 +86,8 @@ void sweep_ports(const char *const *names, int first, int last, int attempts,
   }
   for (int j = 0; j < n_jobs; j++) {
     if (started[j]) {
-      sweep_join(&jobs[j].thread);
+      thread_join(&jobs[j].thread);
     }
   }
-  sweep_output_free(&out);
+  report_order_free(&out);
 }

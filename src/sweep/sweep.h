@@ -1,10 +1,12 @@
 // The sweep over COM1..COM4 (-c0): the ports are independent lines, so they
 // are checked at the same time, each on a thread of its own with its own
 // port record; the output comes in port order, byte for byte as checking
-// them one after another would give it (sweep_output.h). Two COMn that name
+// them one after another would give it (report_order.h). Two COMn that name
 // one device are checked one after the other, on one thread, as before.
 #ifndef PORTVET_SWEEP_H
 #define PORTVET_SWEEP_H
+
+enum { SWEEP_PORTS = 4 };  // COM1..COM4
 
 // Checks names[first..last] (at most four) with the connection check.
 void sweep_ports(const char *const *names, int first, int last, int attempts,

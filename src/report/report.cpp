@@ -3,14 +3,14 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "sweep_output.h"
+#include "report_order.h"
 
 // Which port of which sweep the calling thread reports for: a thread's own
 // routing (each thread sets its own), not state the ports share.
-static thread_local sweep_output *report_sink = NULL;
+static thread_local report_order *report_sink = NULL;
 static thread_local int report_index = 0;
 
-void report_to(sweep_output *out, int index) {
+void report_to(report_order *out, int index) {
   report_sink = out;
   report_index = index;
 }
@@ -28,7 +28,7 @@ __attribute__((format(printf, 2, 0))) static void report_write(
   int n = vsnprintf(text, sizeof text, format, args);
   if (n > 0) {
     size_t len = (size_t)n < sizeof text ? (size_t)n : sizeof text - 1;
-    sweep_output_write(report_sink, report_index, stream, text, len);
+    report_order_write(report_sink, report_index, stream, text, len);
   }
 }
 

@@ -1,4 +1,5 @@
-// The ordered output of a sweep: the one place where the ports' work meets.
+// The ordered output of ports checked at the same time (a sweep): the one
+// place where the ports' work meets.
 //
 // Each port has a buffer. The port whose turn it is (the first that is not
 // done yet) writes straight to standard output and standard error; every
@@ -8,36 +9,36 @@
 // byte and in the same order, what checking the ports one after another
 // would print. A mutex guards the turn and the buffers; nothing else is
 // shared between the ports.
-#ifndef PORTVET_SWEEP_OUTPUT_H
-#define PORTVET_SWEEP_OUTPUT_H
+#ifndef PORTVET_REPORT_ORDER_H
+#define PORTVET_REPORT_ORDER_H
 
 #include <stddef.h>
 
-#include "sweep_thread.h"
+#include "../thread/thread.h"
 
 enum {
-  SWEEP_PORTS = 4,
-  SWEEP_BUFFER = 16384,  // a port's report with its verdicts, and room
+  REPORT_PORTS = 4,
+  REPORT_BUFFER = 16384,  // a port's report with its verdicts, and room
 };
 
-struct sweep_output {
-  sweep_mutex lock;
+struct report_order {
+  thread_mutex lock;
   int count;  // ports, in output order
   int turn;   // the port that writes straight to the streams
-  int done[SWEEP_PORTS];
+  int done[REPORT_PORTS];
   // Each port's text so far: pieces of [stream (1 or 2)][length][bytes].
-  char buffer[SWEEP_PORTS][SWEEP_BUFFER];
-  size_t used[SWEEP_PORTS];
+  char buffer[REPORT_PORTS][REPORT_BUFFER];
+  size_t used[REPORT_PORTS];
 };
 
-void sweep_output_init(sweep_output *out, int count);
-void sweep_output_free(sweep_output *out);
+void report_order_init(report_order *out, int count);
+void report_order_free(report_order *out);
 
 // Port index writes text (len bytes) to stream 1 (standard output) or 2.
-void sweep_output_write(sweep_output *out, int index, int stream,
+void report_order_write(report_order *out, int index, int stream,
                         const char *text, size_t len);
 
 // Port index has written all it will.
-void sweep_output_done(sweep_output *out, int index);
+void report_order_done(report_order *out, int index);
 
 #endif

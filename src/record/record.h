@@ -3,8 +3,8 @@
 // counts, the first bytes each way, which byte values went and came, and
 // its first exchanges (a write and the reads that follow it) with their
 // times. It holds no more than its arrays; nothing allocates.
-#ifndef PORTVET_SERIAL_RECORD_H
-#define PORTVET_SERIAL_RECORD_H
+#ifndef PORTVET_RECORD_H
+#define PORTVET_RECORD_H
 
 #include <stdint.h>
 
@@ -56,32 +56,32 @@ struct record_segment {
   uint8_t n_last_out;
 };
 
-struct serial_record {
+struct record_log {
   uint16_t n_segments;  // all of them; the first RECORD_SEGMENTS are kept
   uint8_t draining;     // the input drain is reading
   uint64_t write_ms;    // when the last write was made
   record_segment segments[RECORD_SEGMENTS];
 };
 
-void record_init(serial_record *r);
+void record_init(record_log *r);
 
 // A line setup: a new segment.
-void record_setup(serial_record *r, int32_t baud, int32_t runs);
+void record_setup(record_log *r, int32_t baud, int32_t runs);
 
 // A write of n bytes of which put went out; ok 0: it failed.
-void record_write(serial_record *r, const unsigned char *buf, uint32_t n,
+void record_write(record_log *r, const unsigned char *buf, uint32_t n,
                   uint32_t put, int ok, uint64_t now_ms);
 
 // A read that asked for n bytes and brought got; ok 0: it failed.
-void record_read(serial_record *r, const unsigned char *buf, uint32_t n,
+void record_read(record_log *r, const unsigned char *buf, uint32_t n,
                  uint32_t got, int ok, uint64_t now_ms);
 
 // The input drain begins (1) or ends (0): its reads are drained bytes.
-void record_drain(serial_record *r, int draining);
+void record_drain(record_log *r, int draining);
 
 // How many segments, and how many of a segment's exchanges, the record
 // kept (the counts go on past what it keeps).
-int record_kept_segments(const serial_record *r);
+int record_kept_segments(const record_log *r);
 int record_kept_exchanges(const record_segment *s);
 
 // Whether byte value b is in a seen_ bitmap.

@@ -1,12 +1,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "serial_ports.h"
+#include "ports.h"
 
-void serial_ports_hint(const char *name, const char *example, char *out,
-                       size_t size) {
+void ports_hint(const char *name, const char *example, char *out, size_t size) {
   char ports[400];
-  serial_list_ports(ports, sizeof ports);
+  ports_list(ports, sizeof ports);
   char var[32];
   snprintf(var, sizeof var, "PORTVET_%s", name);
   const char *env = getenv(var);

@@ -6,7 +6,7 @@
 #include <string.h>
 #include <windows.h>
 
-#include "serial_ports.h"
+#include "ports.h"
 
 static int serial_by_number(const void *a, const void *b) {
   const char *x = (const char *)a;
@@ -16,7 +16,7 @@ static int serial_by_number(const void *a, const void *b) {
   return nx != ny ? (nx < ny ? -1 : 1) : strcmp(x, y);
 }
 
-void serial_list_ports(char *out, size_t size) {
+void ports_list(char *out, size_t size) {
   out[0] = '\0';
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
@@ -48,4 +48,4 @@ void serial_list_ports(char *out, size_t size) {
   }
 }
 
-void serial_latency_file(const char *, char *out, size_t) { out[0] = '\0'; }
+void ports_latency_file(const char *, char *out, size_t) { out[0] = '\0'; }

@@ -1,8 +1,8 @@
-#include "serial_record.h"
+#include "record.h"
 
 #include <string.h>
 
-void record_init(serial_record *r) { memset(r, 0, sizeof *r); }
+void record_init(record_log *r) { memset(r, 0, sizeof *r); }
 
 int record_seen(const uint8_t *bitmap, unsigned char b) {
   return (bitmap[b / 8] >> (b % 8)) & 1;
@@ -14,14 +14,14 @@ static void record_mark(uint8_t *bitmap, unsigned char b) {
 
 // The segment being recorded; NULL before the first setup or past the
 // last one kept.
-static record_segment *record_current(serial_record *r) {
+static record_segment *record_current(record_log *r) {
   if (r->n_segments == 0 || r->n_segments > RECORD_SEGMENTS) {
     return NULL;
   }
   return &r->segments[r->n_segments - 1];
 }
 
-void record_setup(serial_record *r, int32_t baud, int32_t runs) {
+void record_setup(record_log *r, int32_t baud, int32_t runs) {
   if (r->n_segments < 0xFFFF) {
     r->n_segments++;
   }
@@ -38,7 +38,7 @@ static uint16_t record_add16(uint16_t a, uint32_t b) {
   return (uint16_t)(sum > 0xFFFF ? 0xFFFF : sum);
 }
 
-void record_write(serial_record *r, const unsigned char *buf, uint32_t n,
+void record_write(record_log *r, const unsigned char *buf, uint32_t n,
                   uint32_t put, int ok, uint64_t now_ms) {
   record_segment *s = record_current(r);
   r->write_ms = now_ms;
@@ -77,7 +77,7 @@ void record_write(serial_record *r, const unsigned char *buf, uint32_t n,
   }
 }
 
-void record_read(serial_record *r, const unsigned char *buf, uint32_t n,
+void record_read(record_log *r, const unsigned char *buf, uint32_t n,
                  uint32_t got, int ok, uint64_t now_ms) {
   record_segment *s = record_current(r);
   if (s == NULL) {
@@ -122,11 +122,11 @@ void record_read(serial_record *r, const unsigned char *buf, uint32_t n,
   }
 }
 
-void record_drain(serial_record *r, int draining) {
+void record_drain(record_log *r, int draining) {
   r->draining = (uint8_t)draining;
 }
 
-int record_kept_segments(const serial_record *r) {
+int record_kept_segments(const record_log *r) {
   return r->n_segments < (int)RECORD_SEGMENTS ? r->n_segments
                                               : (int)RECORD_SEGMENTS;
 }

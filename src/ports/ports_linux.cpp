@@ -8,12 +8,12 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "serial_ports.h"
+#include "ports.h"
 
 static const char kTtyClass[] = "/sys/class/tty";
 
 // The first line of a small text file, without its end; "" if none.
-static void serial_first_line(const char *path, char *out, size_t size) {
+static void ports_first_line(const char *path, char *out, size_t size) {
   out[0] = '\0';
   FILE *f = fopen(path, "r");
   if (f == NULL) {
@@ -26,7 +26,7 @@ static void serial_first_line(const char *path, char *out, size_t size) {
   out[strcspn(out, "\r\n")] = '\0';
 }
 
-void serial_list_ports(char *out, size_t size) {
+void ports_list(char *out, size_t size) {
   out[0] = '\0';
   DIR *dir = opendir(kTtyClass);
   if (dir == NULL) {
@@ -62,7 +62,7 @@ void serial_list_ports(char *out, size_t size) {
       if (w < 0 || (size_t)w >= sizeof path) {
         continue;
       }
-      serial_first_line(path, product, sizeof product);
+      ports_first_line(path, product, sizeof product);
       if (product[0] != '\0') {
         break;
       }
@@ -74,7 +74,7 @@ void serial_list_ports(char *out, size_t size) {
   }
 }
 
-void serial_latency_file(const char *name, char *out, size_t size) {
+void ports_latency_file(const char *name, char *out, size_t size) {
   out[0] = '\0';
   char var[32];
   snprintf(var, sizeof var, "PORTVET_%s", name);

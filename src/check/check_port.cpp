@@ -2,11 +2,11 @@
 
 #include "../avr910/avr910.h"
 #include "../diagnose/diagnose.h"
+#include "../report/report.h"
 #include "../serial/serial.h"
 #include "../stk500/stk500.h"
-#include "../sweep/report.h"
 
-void main_CheckPort(const char *name, int attempts, int timeout) {
+void check_port(const char *name, int attempts, int timeout) {
   report_out("\nChecking %s:\n", name);
   report_flush();
   serial_port port;

@@ -1,21 +1,21 @@
-#include "sweep_output.h"
+#include "report_order.h"
 
 #include <stdio.h>
 #include <string.h>
 
-void sweep_output_init(sweep_output *out, int count) {
-  sweep_mutex_init(&out->lock);
+void report_order_init(report_order *out, int count) {
+  thread_mutex_init(&out->lock);
   out->count = count;
   out->turn = 0;
-  for (int i = 0; i < SWEEP_PORTS; i++) {
+  for (int i = 0; i < REPORT_PORTS; i++) {
     out->done[i] = 0;
     out->used[i] = 0;
   }
 }
 
-void sweep_output_free(sweep_output *out) { sweep_mutex_free(&out->lock); }
+void report_order_free(report_order *out) { thread_mutex_free(&out->lock); }
 
-static void sweep_print(int stream, const char *text, size_t len) {
+static void report_order_print(int stream, const char *text, size_t len) {
   FILE *to = stream == 2 ? stderr : stdout;
   // What came before on the other stream goes first.
   fflush(stream == 2 ? stdout : stderr);
@@ -24,30 +24,30 @@ static void sweep_print(int stream, const char *text, size_t len) {
 }
 
 // Prints what port index has written so far and empties its buffer.
-static void sweep_print_buffer(sweep_output *out, int index) {
+static void report_order_print_buffer(report_order *out, int index) {
   const char *p = out->buffer[index];
   const char *end = p + out->used[index];
   while (p + 3 <= end) {
     int stream = (unsigned char)p[0];
     size_t len = (size_t)(unsigned char)p[1] << 8 | (unsigned char)p[2];
-    sweep_print(stream, p + 3, len);
+    report_order_print(stream, p + 3, len);
     p += 3 + len;
   }
   out->used[index] = 0;
 }
 
-void sweep_output_write(sweep_output *out, int index, int stream,
+void report_order_write(report_order *out, int index, int stream,
                         const char *text, size_t len) {
-  sweep_lock(&out->lock);
+  thread_lock(&out->lock);
   if (index == out->turn) {
-    sweep_print(stream, text, len);
+    report_order_print(stream, text, len);
   } else {
     // In pieces a length of two bytes can say; what finds the buffer full
     // is lost (a report is a few hundred bytes; the buffer holds 16 KiB).
     while (len > 0) {
       size_t piece = len < 0xFFFF ? len : 0xFFFF;
       size_t used = out->used[index];
-      if (used + 3 + piece > SWEEP_BUFFER) {
+      if (used + 3 + piece > REPORT_BUFFER) {
         break;
       }
       char *p = out->buffer[index] + used;
@@ -60,18 +60,18 @@ void sweep_output_write(sweep_output *out, int index, int stream,
       len -= piece;
     }
   }
-  sweep_unlock(&out->lock);
+  thread_unlock(&out->lock);
 }
 
-void sweep_output_done(sweep_output *out, int index) {
-  sweep_lock(&out->lock);
+void report_order_done(report_order *out, int index) {
+  thread_lock(&out->lock);
   out->done[index] = 1;
   // The turn passes on past every port that is done, printing each.
   while (out->turn < out->count && out->done[out->turn]) {
     out->turn++;
     if (out->turn < out->count) {
-      sweep_print_buffer(out, out->turn);
+      report_order_print_buffer(out, out->turn);
     }
   }
-  sweep_unlock(&out->lock);
+  thread_unlock(&out->lock);
 }

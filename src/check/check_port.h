@@ -1,5 +1,5 @@
-// One port of the connection check, for the sweep in main and the fuzz
-// target alike.
+// One port of the connection check, for the sweep (one port or four) and
+// the fuzz target alike.
 #ifndef PORTVET_CHECK_PORT_H
 #define PORTVET_CHECK_PORT_H
 
@@ -7,6 +7,6 @@
 // found nothing there, the AVR910 probe, then closes the port. A port that
 // cannot be opened is reported (standard error says why) and skipped.
 // After the report, standard error says what it likely means (src/diagnose).
-void main_CheckPort(const char *name, int attempts, int timeout);
+void check_port(const char *name, int attempts, int timeout);
 
 #endif

@@ -3,9 +3,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "serial_ports.h"
+#include "ports.h"
 
-void serial_list_ports(char *out, size_t size) {
+void ports_list(char *out, size_t size) {
   out[0] = '\0';
 #ifdef __APPLE__
   DIR *dir = opendir("/dev");
@@ -23,4 +23,4 @@ void serial_list_ports(char *out, size_t size) {
 #endif
 }
 
-void serial_latency_file(const char *, char *out, size_t) { out[0] = '\0'; }
+void ports_latency_file(const char *, char *out, size_t) { out[0] = '\0'; }

@@ -14,10 +14,10 @@ void report_err(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Lets a label that ends without a line end show while the port waits.
 void report_flush(void);
 
-struct sweep_output;
+struct report_order;
 
 // The calling thread's report goes to port index of out (NULL: straight
 // to the streams again).
-void report_to(sweep_output *out, int index);
+void report_to(report_order *out, int index);
 
 #endif
