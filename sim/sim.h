@@ -25,8 +25,11 @@ struct sim_knobs {
   long baud;  // the device's UART rate; 0: the tool's own
   // The line and how replies travel (every personality but noise).
   long pace;            // 1: bytes take their time at each side's rate
-  long usb_packet;      // the tool's USB bridge: bytes per packet; 0: none
-  long usb_latency_ms;  // and its latency timer
+  long host;            // what hands the tool its bytes: LINE_HOST_*
+  long host_size;       // UART: FIFO trigger (0: Linux's); USB: packet size
+  long usb_latency_ms;  // USB: the latency timer
+  long usb_packet;      // --usb-packet as given; -1: not given
+  long fifo_trigger;    // --fifo-trigger as given; -1: not given
   long chunk;           // bytes per piece of a reply; 0: one piece
   long gap_ms;          // pause between two pieces
   long pause_after;     // byte index of a reply after which to pause; -1: none

@@ -24,6 +24,19 @@ enum sim_kind {
   SIM_CHAR,    // one character, stored as its code
   SIM_DIGITS,  // exactly two characters
   SIM_FRAME,   // data bits, parity, stop bits: "8N1", "7E2"
+  SIM_HOST,    // a name from sim_hosts
+};
+
+// What hands the tool the bytes its port received, by name.
+static const struct {
+  const char *name;
+  int kind;
+  long size;
+  long latency_ms;
+} sim_hosts[] = {
+    {"direct", LINE_HOST_DIRECT, 0, 0}, {"uart", LINE_HOST_UART, 0, 0},
+    {"uart14", LINE_HOST_UART, 14, 0},  {"ftdi", LINE_HOST_USB, 62, 16},
+    {"ftdi-low", LINE_HOST_USB, 62, 1}, {"ch340", LINE_HOST_USB, 32, 1},
 };
 
 struct sim_knob_def {
@@ -45,10 +58,20 @@ static const sim_knob_def sim_knob_defs[] = {
      "1 (default): every byte takes ten bit times on the line at its "
      "sender's rate; 0: an ideal line, with no time and no rate (--baud "
      "then does nothing), for a test that needs one"},
+    {"host", SIM_DEVICES, SIM_HOST, SIM_AT(host),
+     "what hands the tool the bytes its port received: uart (default), a "
+     "PC's UART (16550) under Linux: its FIFO passes them on at 8 bytes (1 "
+     "below 2400 baud) or when none has come for four character times, and "
+     "it reads a wrong-rate burst as a 16550 does; uart14, the same with "
+     "Windows' trigger of 14 bytes; ftdi, a USB bridge at its defaults "
+     "(62-byte packets, a 16 ms latency timer); ftdi-low, the same set to "
+     "low latency (1 ms); ch340 (32 bytes, 1 ms); direct, every byte as it "
+     "comes (no FIFO: kinder than any PC)"},
+    {"fifo-trigger", SIM_DEVICES, SIM_NUMBER, SIM_AT(fifo_trigger),
+     "a UART host's FIFO trigger level, 1 to 16 bytes; 0: as Linux sets it"},
     {"usb-packet", SIM_DEVICES, SIM_NUMBER, SIM_AT(usb_packet),
-     "the tool's port is a USB-serial bridge that hands received bytes to "
-     "the computer in packets of up to N bytes (FTDI: 62, CH340: 32); 0: a "
-     "UART on the computer's own bus"},
+     "a USB bridge that hands received bytes to the computer in packets of "
+     "up to N bytes (FTDI: 62, CH340: 32), instead of --host"},
     {"usb-latency", SIM_DEVICES, SIM_NUMBER, SIM_AT(usb_latency_ms),
      "the bridge sends a packet that has not filled up this many ms after "
      "its first byte (FTDI: 16 by default, 1 where the driver sets low "
@@ -211,7 +234,10 @@ static void sim_defaults(sim_knobs *k, int personality) {
             : personality == SIM_AVR910 ? 19200
                                         : 0;
   k->pace = 1;
-  k->usb_latency_ms = 16;
+  k->host = LINE_HOST_UART;
+  k->usb_latency_ms = -1;
+  k->usb_packet = -1;
+  k->fifo_trigger = -1;
   k->pause_after = -1;
   k->hw = 0x02;
   k->sw_major = 0x01;
@@ -288,6 +314,22 @@ static int sim_knob(sim_knobs *k, int personality, const char *pname,
         }
         memcpy(field, value, 4);
         return 1;
+      case SIM_HOST:
+        for (const auto &h : sim_hosts) {
+          if (strcmp(value, h.name) == 0) {
+            k->host = h.kind;
+            k->host_size = h.size;
+            if (k->usb_latency_ms < 0 || h.kind == LINE_HOST_USB) {
+              k->usb_latency_ms = h.latency_ms;
+            }
+            return 1;
+          }
+        }
+        fprintf(stderr,
+                "portvet-sim: --%s is uart, uart14, ftdi, ftdi-low, ch340 or "
+                "direct, not '%s'\n",
+                name, value);
+        return 0;
       case SIM_DIGITS:
         if (len != 2) {
           fprintf(stderr, "portvet-sim: --%s wants two characters, not '%s'\n",
@@ -355,12 +397,25 @@ int sim_parse(int argc, char **argv, sim_knobs *k, int *personality,
     fprintf(stderr, "portvet-sim: --trailing is 0 to 64\n");
     return 2;
   }
-  if (k->usb_packet < 0 || k->usb_packet > LINE_PACKET ||
-      k->usb_latency_ms < 0) {
+  if (k->usb_packet == 0 || k->usb_packet > LINE_PACKET ||
+      k->usb_latency_ms < -1 || k->fifo_trigger > 16) {
     fprintf(stderr,
-            "portvet-sim: --usb-packet is 0 to %d, --usb-latency 0 or more\n",
+            "portvet-sim: --usb-packet is 1 to %d, --usb-latency 0 or more, "
+            "--fifo-trigger 0 to 16\n",
             (int)LINE_PACKET);
     return 2;
+  }
+  // The knobs of a host override its name's defaults.
+  if (k->usb_packet > 0) {
+    k->host = LINE_HOST_USB;
+    k->host_size = k->usb_packet;
+  }
+  if (k->fifo_trigger >= 0) {
+    k->host = LINE_HOST_UART;
+    k->host_size = k->fifo_trigger;
+  }
+  if (k->usb_latency_ms < 0) {
+    k->usb_latency_ms = 16;
   }
   if (k->baud < 0) {
     fprintf(stderr, "portvet-sim: --baud is 0 or more\n");

@@ -84,6 +84,9 @@ void line_init(line_wire *w) {
   w->hunt.num = 0;
   w->hunt.den = 0;  // no exact point: the time alone counts
   w->hunt.ns = -1;
+  w->hunt.resync_edge = 0;
+  w->hunt.resync_k = 0;
+  w->resync = 0;
 }
 
 int line_send(line_wire *w, unsigned char byte, uint32_t rate,
@@ -160,7 +163,9 @@ static int line_next_edge(const line_wire *w, const line_point *p,
 }
 
 // Samples the frame that a receiver at rx_rate begins at the edge: bit k of
-// the receiver's frame (0: start, 1..8: data, 9: stop) at its middle.
+// the receiver's frame (0: start, 1..8: data, 9: stop; a 16550's frames
+// after a framing error go on counting: 9 the next start bit, 18 its stop)
+// at its middle.
 // Returns the level; *at is the sample's time and *point the sample as a
 // point on the wire.
 static int line_sample(const line_wire *w, uint64_t s, uint64_t edge,
@@ -178,6 +183,8 @@ static int line_sample(const line_wire *w, uint64_t s, uint64_t edge,
   point->num = num;
   point->den = den;
   point->ns = *at;
+  point->resync_edge = 0;
+  point->resync_k = 0;
   int level = line_level(w, s, num / den);
   return level >= 0 ? level : line_level_at(w, line_burst_after(w, s), *at);
 }
@@ -189,38 +196,48 @@ static int line_receive(const line_wire *w, line_point *p, uint32_t rx_rate,
                         uint64_t horizon_ns, line_byte *out,
                         uint64_t *next_ns) {
   for (;;) {
-    uint64_t s = 0;
-    uint64_t edge = 0;
-    if (!line_next_edge(w, p, &s, &edge)) {
-      *next_ns = UINT64_MAX;
-      return 0;
-    }
-    double at = 0;
-    line_point start;
-    int start_level = line_sample(w, s, edge, rx_rate, 0, &at, &start);
-    if (at <= (double)horizon_ns && start_level != 0) {
-      *p = start;  // high in the middle of the start bit: a spike
-      continue;
+    uint64_t s = p->seq;
+    uint64_t edge = p->resync_edge;
+    int k0 = (int)p->resync_k;  // the frame's start bit, in samples
+    if (k0 == 0) {
+      if (!line_next_edge(w, p, &s, &edge)) {
+        *next_ns = UINT64_MAX;
+        return 0;
+      }
+      double at = 0;
+      line_point start;
+      int start_level = line_sample(w, s, edge, rx_rate, 0, &at, &start);
+      if (at <= (double)horizon_ns && start_level != 0) {
+        *p = start;  // high in the middle of the start bit: a spike
+        continue;
+      }
     }
     line_point stop;
     double stop_at = 0;
-    line_sample(w, s, edge, rx_rate, 9, &stop_at, &stop);
+    line_sample(w, s, edge, rx_rate, k0 + 9, &stop_at, &stop);
     if (stop_at > (double)horizon_ns) {
       *next_ns = (uint64_t)ceil(stop_at);
       return 0;
     }
     unsigned byte = 0;
+    double at = 0;
     for (int k = 1; k <= 8; k++) {
       line_point ignored;
-      byte |= (unsigned)line_sample(w, s, edge, rx_rate, k, &at, &ignored)
+      byte |= (unsigned)line_sample(w, s, edge, rx_rate, k0 + k, &at, &ignored)
               << (k - 1);
     }
     line_point ignored;
+    int low_stop = line_sample(w, s, edge, rx_rate, k0 + 9, &at, &ignored) == 0;
     out->byte = (unsigned char)byte;
-    out->framing_error =
-        line_sample(w, s, edge, rx_rate, 9, &at, &ignored) == 0;
+    out->framing_error = (unsigned char)low_stop;
     out->at_ns = (uint64_t)ceil(stop_at);
     *p = stop;
+    if (w->resync && low_stop && byte != 0) {
+      // The low stop bit is the next start bit, to a 16550 (a frame all
+      // low is a break: it waits for the line to go high).
+      p->resync_edge = edge;
+      p->resync_k = (uint32_t)(k0 + 9);
+    }
     return 1;
   }
 }
@@ -229,6 +246,9 @@ static int line_receive(const line_wire *w, line_point *p, uint32_t rx_rate,
 static void line_forget(line_wire *w) {
   while (w->first < w->end) {
     uint64_t next = line_burst_after(w, w->first);
+    if (w->hunt.resync_k != 0 && next > w->hunt.seq) {
+      return;  // a 16550's next frame still samples this burst
+    }
     if (line_frame_end(line_at(w, next - 1)) > w->hunt.ns) {
       return;
     }
@@ -282,43 +302,68 @@ uint64_t line_next_ns(const line_wire *w, uint32_t rx_rate) {
   return next_ns;
 }
 
-void line_usb_init(line_usb *u, uint32_t size, uint32_t latency_ms) {
-  memset(u, 0, sizeof *u);
-  u->size = size < (uint32_t)LINE_PACKET ? size : (uint32_t)LINE_PACKET;
-  u->latency_ms = latency_ms;
+void line_host_init(line_host *h, int kind, uint32_t size,
+                    uint32_t latency_ms) {
+  memset(h, 0, sizeof *h);
+  h->kind = kind;
+  h->size = size < (uint32_t)LINE_PACKET ? size : (uint32_t)LINE_PACKET;
+  h->latency_ms = latency_ms;
 }
 
-int line_usb_put(line_usb *u, const line_byte *b) {
-  if (u->count >= u->size) {
+uint32_t line_host_trigger(const line_host *h, uint32_t rate) {
+  if (h->size != 0) {
+    return h->size;
+  }
+  // Linux's 8250 driver: the FIFO interrupts at 8 bytes, but below 2400
+  // baud at every byte (8 bytes would take too long to gather).
+  return rate != 0 && rate < 2400 ? 1 : 8;
+}
+
+int line_host_put(line_host *h, const line_byte *b, uint32_t rate) {
+  uint32_t size = h->kind == LINE_HOST_UART  ? line_host_trigger(h, rate)
+                  : h->kind == LINE_HOST_USB ? h->size
+                                             : (uint32_t)LINE_PACKET;
+  if (h->count >= size || h->count >= (uint32_t)LINE_PACKET) {
     return 0;
   }
-  if (u->count == 0) {
-    u->first_ns = b->at_ns;
+  if (h->count == 0) {
+    h->first_ns = b->at_ns;
   }
-  u->bytes[u->count++] = b->byte;
-  if (u->count == u->size) {
-    u->full_ns = b->at_ns;
+  h->bytes[h->count++] = b->byte;
+  h->last_ns = b->at_ns;
+  h->char_ns = rate != 0 ? (uint32_t)(10000000000ull / rate) : 0;
+  if (h->count == size) {
+    h->full = 1;
+    h->full_ns = b->at_ns;
   }
   return 1;
 }
 
-uint64_t line_usb_due(const line_usb *u) {
-  if (u->count == 0) {
+uint64_t line_host_due(const line_host *h) {
+  if (h->count == 0) {
     return UINT64_MAX;
   }
-  if (u->full_ns != 0) {
-    return u->full_ns;
+  if (h->full) {
+    return h->full_ns;
   }
-  return u->first_ns + (uint64_t)u->latency_ms * 1000000u;
+  switch (h->kind) {
+    case LINE_HOST_UART:
+      // The receive timeout: four character times without a byte.
+      return h->last_ns + 4 * (uint64_t)h->char_ns;
+    case LINE_HOST_USB:
+      return h->first_ns + (uint64_t)h->latency_ms * 1000000u;
+    default:
+      return h->first_ns;
+  }
 }
 
-uint32_t line_usb_take(line_usb *u, uint64_t now_ns, unsigned char *out) {
-  if (line_usb_due(u) > now_ns) {
+uint32_t line_host_take(line_host *h, uint64_t now_ns, unsigned char *out) {
+  if (line_host_due(h) > now_ns) {
     return 0;
   }
-  uint32_t n = u->count;
-  memcpy(out, u->bytes, n);
-  u->count = 0;
-  u->full_ns = 0;
+  uint32_t n = h->count;
+  memcpy(out, h->bytes, n);
+  h->count = 0;
+  h->full = 0;
   return n;
 }

@@ -14,6 +14,14 @@
 // At equal rates every byte passes unchanged, ten bit times after its start
 // bit began. A sample that falls exactly on an edge reads the new bit.
 //
+// After a framing error an AVR's receiver (and this model's by default)
+// waits for the line to go high and fall again. A PC's UART (the 16550 and
+// its kin; resync set) does not: it takes the low stop bit for the start
+// bit of the next character, sampled a second time, and goes on sampling
+// data bits from there. Only when every sample of a frame was low (the
+// line held low a whole character: a break) does it hand over one zero
+// byte and wait for the line to go high.
+//
 // A wire whose frames have rate 0 is an ideal line: no time, no rate; every
 // byte passes unchanged at the moment it is sent.
 //
@@ -54,6 +62,11 @@ struct line_point {
   uint64_t num;
   uint64_t den;
   double ns;
+  // A 16550 after a framing error: the next frame is already under way,
+  // its start bit at sample resync_k of the frame whose start bit began at
+  // bit resync_edge of burst seq; 0: none (the receiver hunts an edge).
+  uint64_t resync_edge;
+  uint32_t resync_k;
 };
 
 struct line_wire {
@@ -62,6 +75,7 @@ struct line_wire {
   uint64_t end;                    // one past the newest frame
   uint64_t lost;                   // frames the full ring could not take
   line_point hunt;                 // edges after this start a byte
+  int resync;  // the receiver is a PC's UART (16550), not an AVR's
 };
 
 // An empty, idle wire.
@@ -87,31 +101,52 @@ size_t line_take(line_wire *w, uint32_t rx_rate, uint64_t horizon_ns,
 // wire now; UINT64_MAX when none is coming.
 uint64_t line_next_ns(const line_wire *w, uint32_t rx_rate);
 
-// A USB-serial bridge between the receiver and the computer: received
-// bytes go out in packets of up to size bytes, when size have gathered or
-// latency_ms after the packet's first byte (an FTDI chip: 62 bytes and its
-// latency timer, 16 ms by default, 1 ms set low; a CH340: about 32 and 1).
-// size 0: no bridge, every byte goes out as it comes.
-struct line_usb {
-  uint32_t size;
-  uint32_t latency_ms;
-  unsigned char bytes[LINE_PACKET];
-  uint32_t count;     // bytes gathered for the next packet
-  uint64_t first_ns;  // when its first byte came
-  uint64_t full_ns;   // when it filled up; 0: not full
+// What lies between the tool's receiver and the program: how the bytes the
+// port's UART received reach the computer.
+enum line_host_kind {
+  // Each byte as its stop bit is sampled (no buffering: a pty's own way).
+  LINE_HOST_DIRECT,
+  // A PC's UART (a 16550): received bytes wait in its FIFO until the
+  // trigger level of them has gathered, or until no byte has come for four
+  // character times (its receive timeout); then the driver takes them all.
+  // size is the trigger level; 0 takes it as Linux's driver sets it: 8 from
+  // 2400 baud up, 1 below. Windows' default is 14.
+  LINE_HOST_UART,
+  // A USB-serial bridge: received bytes go to the computer in packets of
+  // up to size bytes, when size have gathered or latency_ms after the
+  // packet's first byte (an FTDI chip: 62 bytes and its latency timer, 16
+  // ms by default, 1 ms set low; a CH340: about 32 and 1).
+  LINE_HOST_USB,
 };
 
-void line_usb_init(line_usb *u, uint32_t size, uint32_t latency_ms);
+struct line_host {
+  int kind;
+  uint32_t size;        // UART: trigger level; USB: bytes per packet
+  uint32_t latency_ms;  // USB: the latency timer
+  uint32_t char_ns;     // UART: a character time at the rate of the last byte
+  unsigned char bytes[LINE_PACKET];
+  uint32_t count;     // bytes gathered for the next hand-over
+  uint64_t first_ns;  // when its first byte came
+  uint64_t last_ns;   // when its last byte came
+  uint64_t full_ns;   // when it reached the size (the trigger)
+  int full;           // it has
+};
 
-// Gathers a received byte. Returns 0 when the packet is full already (the
-// caller sends it first).
-int line_usb_put(line_usb *u, const line_byte *b);
+void line_host_init(line_host *h, int kind, uint32_t size, uint32_t latency_ms);
 
-// When the gathered packet goes out; UINT64_MAX when nothing is gathered.
-uint64_t line_usb_due(const line_usb *u);
+// The trigger level of a UART host at rate (its size, or Linux's choice).
+uint32_t line_host_trigger(const line_host *h, uint32_t rate);
 
-// Hands over the packet when it is due by now_ns: returns its length (0:
-// not due) and copies it to out (LINE_PACKET bytes), emptying the bridge.
-uint32_t line_usb_take(line_usb *u, uint64_t now_ns, unsigned char *out);
+// Gathers a byte the receiver took at rate. Returns 0 when the batch is
+// full already (the caller hands it over first).
+int line_host_put(line_host *h, const line_byte *b, uint32_t rate);
+
+// When the gathered bytes go to the computer; UINT64_MAX when nothing is
+// gathered.
+uint64_t line_host_due(const line_host *h);
+
+// Hands over the batch when it is due by now_ns: returns its length (0:
+// not due) and copies it to out (LINE_PACKET bytes), emptying the host.
+uint32_t line_host_take(line_host *h, uint64_t now_ns, unsigned char *out);
 
 #endif

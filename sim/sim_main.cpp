@@ -16,7 +16,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
 #include <sys/select.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -37,27 +39,18 @@ static uint64_t sim_now_ns(void) {
   return (uint64_t)ts.tv_sec * 1000000000u + (uint64_t)ts.tv_nsec;
 }
 
-// Waits until fd can take more (writing) or has something (reading), or
-// until the end. Returns 0 at the end or on a failure.
-static int sim_wait_fd(int fd, int writing) {
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(fd, &set);
-  int n = pselect(fd + 1, writing ? NULL : &set, writing ? &set : NULL, NULL,
-                  NULL, &sim_wait_mask);
-  return n > 0 || (n < 0 && errno == EINTR && !sim_stop);
-}
-
+// Writes what the port takes of the bytes. A port whose program reads
+// nothing fills up, and then the rest is lost, as bytes that reach a full
+// UART are (an overrun): a line never waits for its receiver. Returns 0
+// on a failure.
 static int sim_write_all(int fd, const unsigned char *buf, size_t len) {
   while (len > 0) {
     ssize_t w = write(fd, buf, len);
     if (w < 0) {
-      // A tool that reads nothing holds this up until the end.
-      if ((errno == EAGAIN && sim_wait_fd(fd, 1)) ||
-          (errno == EINTR && !sim_stop)) {
+      if (errno == EINTR && !sim_stop) {
         continue;
       }
-      return 0;
+      return errno == EAGAIN;
     }
     buf += w;
     len -= (size_t)w;
@@ -84,7 +77,7 @@ static void sim_noise(int master, uint32_t *seed) {
 struct sim_link {
   line_wire to_device;
   line_wire to_tool;
-  line_usb usb;
+  line_host host;     // between the tool's UART and the tool
   uint64_t hold_ns;   // the device sends nothing before this (pieces, pauses)
   long sent;          // bytes of the current reply sent (echo: of all passes)
   uint64_t late_ns;   // how late the last byte reached the tool
@@ -135,15 +128,15 @@ static void sim_reply(sim_link *l, const sim_knobs *k, uint32_t rate,
   }
 }
 
-// Hands the tool what its UART has received by now, through the USB
-// bridge when there is one. Returns 0 when a write failed.
+// Hands the tool what its UART has received by now, through the host
+// (a PC UART's FIFO, a USB bridge). Returns 0 when a write failed.
 static int sim_deliver(int master, sim_link *l, uint32_t rate, uint64_t now) {
   line_byte got[256];
   unsigned char out[LINE_PACKET];
   size_t n = 0;
   do {
     n = line_take(&l->to_tool, rate, now, got, 256);
-    if (l->usb.size == 0 && n > 0) {
+    if (l->host.kind == LINE_HOST_DIRECT && n > 0) {
       // What is due goes out in one write: an ideal line's burst, or what
       // a stall held up, reaches the tool at once.
       unsigned char burst[256];
@@ -156,29 +149,58 @@ static int sim_deliver(int master, sim_link *l, uint32_t rate, uint64_t now) {
       continue;
     }
     for (size_t i = 0; i < n; i++) {
-      // The packet before this byte went out when it was due.
-      uint64_t due = line_usb_due(&l->usb);
+      // What was gathered before this byte went out when it was due.
+      uint64_t due = line_host_due(&l->host);
       if (due <= got[i].at_ns) {
-        uint32_t len = line_usb_take(&l->usb, got[i].at_ns, out);
+        uint32_t len = line_host_take(&l->host, got[i].at_ns, out);
         if (!sim_to_tool(master, l, out, len, due)) {
           return 0;
         }
       }
-      line_usb_put(&l->usb, &got[i]);
+      if (!line_host_put(&l->host, &got[i], rate)) {
+        // Full at the very moment it came: out it goes, then this byte.
+        uint32_t len = line_host_take(&l->host, got[i].at_ns, out);
+        if (!sim_to_tool(master, l, out, len, got[i].at_ns)) {
+          return 0;
+        }
+        line_host_put(&l->host, &got[i], rate);
+      }
     }
   } while (n == 256);
-  uint64_t due = line_usb_due(&l->usb);
-  uint32_t len = line_usb_take(&l->usb, now, out);
+  uint64_t due = line_host_due(&l->host);
+  uint32_t len = line_host_take(&l->host, now, out);
   return len == 0 || sim_to_tool(master, l, out, len, due);
 }
 
-// Waits for the tool's bytes until deadline_ns (UINT64_MAX: no deadline).
-// Returns 1 when there are some, 0 at the deadline, -1 on a failure.
-static int sim_wait(int master, uint64_t deadline_ns) {
+// A program opened the port: what a loopback plug or a cable holds between
+// two opens is nothing. Bytes still on their way to the tool, or delivered
+// after it closed, are gone (a closed port's UART takes nothing, an open
+// one starts empty); the line is idle. Pieces and pauses count afresh, and
+// the echo's passes from the first byte the new program sends.
+static void sim_reopened(int slave, sim_link *l, sim_state *s) {
+  int resync = l->to_tool.resync;
+  line_init(&l->to_device);
+  line_init(&l->to_tool);
+  l->to_tool.resync = resync;
+  line_host_init(&l->host, l->host.kind, l->host.size, l->host.latency_ms);
+  l->hold_ns = 0;
+  l->sent = 0;
+  l->late_ns = 0;
+  s->position = 0;
+  tcflush(slave, TCIFLUSH);
+}
+
+// Waits for the tool's bytes, or a program opening the port (opens, -1:
+// not watched), until deadline_ns (UINT64_MAX: no deadline). Returns 1 when
+// there is either, 0 at the deadline, -1 on a failure.
+static int sim_wait(int master, int opens, uint64_t deadline_ns) {
   for (;;) {
     fd_set in;
     FD_ZERO(&in);
     FD_SET(master, &in);
+    if (opens >= 0) {
+      FD_SET(opens, &in);
+    }
     struct timespec wait = {0, 0};
     struct timespec *timeout = NULL;
     uint64_t now = sim_now_ns();
@@ -188,7 +210,8 @@ static int sim_wait(int master, uint64_t deadline_ns) {
       wait.tv_nsec = (long)(left % 1000000000u);
       timeout = &wait;
     }
-    int n = pselect(master + 1, &in, NULL, NULL, timeout, &sim_wait_mask);
+    int n = pselect((master > opens ? master : opens) + 1, &in, NULL, NULL,
+                    timeout, &sim_wait_mask);
     if (n < 0) {
       return errno == EINTR ? 0 : -1;
     }
@@ -203,14 +226,30 @@ static int sim_wait(int master, uint64_t deadline_ns) {
 
 static uint64_t sim_min(uint64_t a, uint64_t b) { return a < b ? a : b; }
 
-// Plays a device (stk500, avr910, echo) on the master side until the end.
-// Returns the exit status.
-static int sim_device(int master, int personality, const sim_knobs *k) {
+// Whether a program opened the port since the last look (opens: an
+// inotify descriptor watching the slave side, or -1).
+static int sim_opened(int opens) {
+  int opened = 0;
+  alignas(struct inotify_event) char events[4096];
+  while (opens >= 0 && read(opens, events, sizeof events) > 0) {
+    opened = 1;
+  }
+  return opened;
+}
+
+// Plays a device (stk500, avr910, echo) on the master side until the end;
+// slave is the simulator's own hold on the slave side, opens an inotify
+// descriptor that sees programs open it (-1: none). Returns the exit
+// status.
+static int sim_device(int master, int slave, int opens, int personality,
+                      const sim_knobs *k) {
   static sim_link link;  // two wires: too large for the stack
   line_init(&link.to_device);
   line_init(&link.to_tool);
-  line_usb_init(&link.usb, (uint32_t)k->usb_packet,
-                (uint32_t)k->usb_latency_ms);
+  line_host_init(&link.host, (int)k->host, (uint32_t)k->host_size,
+                 (uint32_t)k->usb_latency_ms);
+  // A PC's UART reads a wrong-rate burst as a 16550 does.
+  link.to_tool.resync = k->host == LINE_HOST_UART;
   link.hold_ns = 0;
   link.sent = 0;
   link.late_ns = 0;
@@ -226,8 +265,8 @@ static int sim_device(int master, int personality, const sim_knobs *k) {
     uint32_t device_rate = k->baud != 0 ? (uint32_t)k->baud : tool_rate;
     uint64_t next = sim_min(line_next_ns(&link.to_device, device_rate),
                             line_next_ns(&link.to_tool, tool_rate));
-    next = sim_min(next, line_usb_due(&link.usb));
-    int ready = sim_wait(master, next);
+    next = sim_min(next, line_host_due(&link.host));
+    int ready = sim_wait(master, opens, next);
     if (sim_stop) {
       // A stall that lasted to the end delivered nothing to show it.
       sim_stalled(&link, next);
@@ -241,12 +280,17 @@ static int sim_device(int master, int personality, const sim_knobs *k) {
     ssize_t n_in = 0;
     if (ready > 0) {
       n_in = read(master, in, sizeof in);
-      if (n_in <= 0) {
-        if (n_in < 0 && (errno == EINTR || errno == EAGAIN)) {
-          continue;
-        }
+      if (n_in == 0 || (n_in < 0 && errno != EINTR && errno != EAGAIN)) {
         return 1;
       }
+      n_in = n_in < 0 ? 0 : n_in;
+    }
+    // After the bytes, the opens: a program writes only after its open, and
+    // the program before it flushed what it wrote (and closed), so the
+    // bytes just read are all the new program's.
+    if (sim_opened(opens)) {
+      sim_reopened(slave, &link, &state);
+      memset(&state.logged, 0, sizeof state.logged);
     }
     // The line as the tool set it, read after its bytes: a program sets
     // the line up and then writes, so the bytes just read went out at the
@@ -363,13 +407,19 @@ int main(int argc, char **argv) {
     while (!sim_stop) {
       sim_noise(master, &seed);
       unsigned char in[4096];
-      if (sim_wait(master, sim_now_ns() + 1000000) > 0 &&
+      if (sim_wait(master, -1, sim_now_ns() + 1000000) > 0 &&
           read(master, in, sizeof in) == 0) {
         break;  // noise does not listen
       }
     }
   } else {
-    status = sim_device(master, personality, &knobs);
+    // Programs that open the port: each starts on an empty line.
+    int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (opens >= 0 && inotify_add_watch(opens, slave_path, IN_OPEN) < 0) {
+      close(opens);
+      opens = -1;
+    }
+    status = sim_device(master, slave, opens, personality, &knobs);
   }
   // Closing the master hangs up every open slave descriptor.
   close(slave);

@@ -21,6 +21,7 @@ struct ResampleCase {
   std::vector<unsigned char> sent;  // back to back from kStart
   uint32_t tx, rx;
   std::string heard;  // "E0 00!": hex, ! after a framing error
+  int pc = 0;         // the receiver is a PC's UART (16550), not an AVR's
 };
 
 void PrintTo(const ResampleCase &c, std::ostream *os) { *os << c.name; }
@@ -44,6 +45,7 @@ TEST_P(ResampleTest, AsTheWaveformSays) {
   const ResampleCase &c = GetParam();
   auto w = std::make_unique<line_wire>();
   line_init(w.get());
+  w->resync = c.pc;
   for (unsigned char b : c.sent)
     ASSERT_TRUE(line_send(w.get(), b, c.tx, kStart));
   EXPECT_EQ(Heard(w.get(), c.rx), c.heard);
@@ -99,7 +101,30 @@ INSTANTIATE_TEST_SUITE_P(
         // A receiver far slower than the sender: the start sample of a
         // lone byte at 115200 read at 600 lies 96 bits on, on the idle
         // line: a spike, no byte.
-        ResampleCase{"TooShortToHear", {0x00}, 115200, 600, ""}),
+        ResampleCase{"TooShortToHear", {0x00}, 115200, 600, ""},
+        // A 16550 after a framing error takes the low stop bit for the next
+        // start bit. 0x01 at 9600 read at 19200 (samples at 1/4, 3/4, ...
+        // of the sender's bits): 0 | 0 1 1 0 0 0 0 0 | stop at 4.75 in bit
+        // 4, low: 06 with a framing error. An AVR then waits for a falling
+        // edge, and the line only rises (the stop bit at 9): nothing more.
+        // The 16550 samples on from 4.75: data at 5.25 .. 8.75 (bits 5 to
+        // 8, all low), stop at 9.25 (the stop bit): 00, one byte more.
+        ResampleCase{"AvrAfterFramingError", {0x01}, 9600, 19200, "06!"},
+        ResampleCase{"PcResyncsOnLowStop", {0x01}, 9600, 19200, "06! 00", 1},
+        // 0x55 the same way: 0 | 0 1 1 0 0 1 1 0 | 0 at 4.75: 66, framing
+        // error. The AVR's next edge is the fall into bit 6: samples at
+        // 6.25 .. 10.75 read 0 | 0 1 1 0 0 1 1 1 | 1 (the stop bit and the
+        // idle line from 9): E6. The 16550 samples 5.25 .. 8.75 (bits 5 to
+        // 8: 1 1 0 0 1 1 0 0) and stops at 9.25 (high): 33.
+        ResampleCase{"AvrNextEdge", {0x55}, 9600, 19200, "66! E6"},
+        ResampleCase{"PcNextSample", {0x55}, 9600, 19200, "66! 33", 1},
+        // Every sample low, the stop bit too: a break. The 16550 hands over
+        // one zero byte and waits for the line to go high, as the AVR does.
+        ResampleCase{"PcBreak", {0x00}, 9600, 19200, "00!", 1},
+        // So STK_NOSYNC at 19200 ends in a break at 115200 too: a PC's UART
+        // hears it as the AVR does.
+        ResampleCase{
+            "PcNoSyncAt19200", {0x15}, 19200, 115200, "E0 E0 E0 00!", 1}),
     [](const testing::TestParamInfo<ResampleCase> &p) {
       return std::string(p.param.name);
     });
@@ -142,31 +167,111 @@ TEST(Line, IdealLineHasNoTime) {
   EXPECT_EQ(got[1].at_ns, kStart + 10);
 }
 
-// A bridge sends a packet when it is full or its latency timer runs out:
-// 256 bytes at 115200 (one every 86.8 us) through 62-byte packets and a
-// 16 ms timer leave in four full packets and the last 8 bytes 16 ms after
-// the 249th came.
-TEST(Line, UsbPackets) {
-  line_usb u;
-  line_usb_init(&u, 62, 16);
+// What hands the tool its bytes: a stream of `bytes` bytes reaches the
+// host back to back at `rate`, one every character time c (the k-th at
+// kStart + k c), and the host hands them on in batches, each when it is
+// due: the sizes and the times (after kStart, in character times and ms).
+struct HostCase {
+  const char *name;
+  int kind;
+  uint32_t size, latency_ms, rate;
+  int bytes;
+  std::vector<uint32_t> sizes;
+  std::vector<uint64_t> due_ns;  // after kStart
+};
+
+void PrintTo(const HostCase &c, std::ostream *os) { *os << c.name; }
+
+class HostTest : public testing::TestWithParam<HostCase> {};
+
+TEST_P(HostTest, HandsOverAsTheHostDoes) {
+  const HostCase &c = GetParam();
+  line_host h;
+  line_host_init(&h, c.kind, c.size, c.latency_ms);
+  uint64_t char_ns = 10000000000ull / c.rate;
   std::vector<uint32_t> sizes;
   std::vector<uint64_t> times;
-  unsigned char packet[LINE_PACKET];
-  for (int i = 0; i < 256; i++) {
-    line_byte b = {(unsigned char)i, 0, kStart + (uint64_t)i * 86806};
-    if (line_usb_due(&u) <= b.at_ns) {
-      times.push_back(line_usb_due(&u));
-      sizes.push_back(line_usb_take(&u, b.at_ns, packet));
+  unsigned char out[LINE_PACKET];
+  for (int i = 0; i < c.bytes; i++) {
+    line_byte b = {(unsigned char)i, 0, kStart + (uint64_t)i * char_ns};
+    if (line_host_due(&h) <= b.at_ns) {
+      times.push_back(line_host_due(&h) - kStart);
+      sizes.push_back(line_host_take(&h, b.at_ns, out));
     }
-    ASSERT_TRUE(line_usb_put(&u, &b));
+    ASSERT_TRUE(line_host_put(&h, &b, c.rate));
+    // Never due before the byte that makes it due came.
+    EXPECT_GE(line_host_due(&h), b.at_ns);
   }
-  EXPECT_EQ(line_usb_take(&u, kStart + 248 * 86806 + 15999999, packet), 0u);
-  times.push_back(line_usb_due(&u));
-  sizes.push_back(line_usb_take(&u, UINT64_MAX - 1, packet));
-  EXPECT_EQ(sizes, (std::vector<uint32_t>{62, 62, 62, 62, 8}));
-  EXPECT_EQ(times[0], kStart + 61 * 86806);
-  EXPECT_EQ(times[4], kStart + 248 * 86806 + 16000000);
-  EXPECT_EQ(packet[7], 255);
+  uint64_t last = line_host_due(&h);
+  EXPECT_EQ(line_host_take(&h, last - 1, out), 0u) << "handed over early";
+  times.push_back(last - kStart);
+  sizes.push_back(line_host_take(&h, last, out));
+  EXPECT_EQ(out[sizes.back() - 1], (unsigned char)(c.bytes - 1));
+  EXPECT_EQ(sizes, c.sizes);
+  EXPECT_EQ(times, c.due_ns);
 }
+
+// c at 115200 is 86805 ns, at 9600 1041666 ns, at 1200 8333333 ns.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostTest,
+    testing::Values(
+        // Linux's 16550 from 2400 baud up: 8 bytes at a time, each batch
+        // when its 8th byte came (bytes 7 and 15); the last 4 four
+        // character times after the 20th (byte 19): 23 c.
+        HostCase{"LinuxUartAt115200",
+                 LINE_HOST_UART,
+                 0,
+                 0,
+                 115200,
+                 20,
+                 {8, 8, 4},
+                 {7 * 86805, 15 * 86805, 23 * 86805}},
+        // Below 2400 Linux sets the trigger to one byte: each as it comes.
+        HostCase{"LinuxUartAt1200",
+                 LINE_HOST_UART,
+                 0,
+                 0,
+                 1200,
+                 3,
+                 {1, 1, 1},
+                 {0, 8333333, 2 * 8333333}},
+        // Windows' default trigger, 14: bytes 13 and 27, then 2 more four
+        // character times after byte 29.
+        HostCase{"WindowsUartAt9600",
+                 LINE_HOST_UART,
+                 14,
+                 0,
+                 9600,
+                 30,
+                 {14, 14, 2},
+                 {13 * 1041666, 27 * 1041666, 33 * 1041666}},
+        // FTDI at its defaults, 256 bytes at 115200 (the stress test's
+        // pass): four full packets (bytes 61, 123, 185, 247), the last 8
+        // 16 ms after the first of them (byte 248) came.
+        HostCase{"FtdiAt115200",
+                 LINE_HOST_USB,
+                 62,
+                 16,
+                 115200,
+                 256,
+                 {62, 62, 62, 62, 8},
+                 {61 * 86805, 123 * 86805, 185 * 86805, 247 * 86805,
+                  248 * 86805 + 16000000}},
+        // At 9600 the timer runs out first: 16 ms after byte 0, bytes 0 to
+        // 15 have come (byte 15 at 15.6 ms); then 16 ms after byte 16.
+        HostCase{"FtdiAt9600",
+                 LINE_HOST_USB,
+                 62,
+                 16,
+                 9600,
+                 20,
+                 {16, 4},
+                 {16000000, 16 * 1041666 + 16000000}},
+        // A pty's own way: every byte at the moment it came.
+        HostCase{
+            "Direct", LINE_HOST_DIRECT, 0, 0, 115200, 2, {1, 1}, {0, 86805}}),
+    [](const testing::TestParamInfo<HostCase> &p) {
+      return std::string(p.param.name);
+    });
 
 }  // namespace

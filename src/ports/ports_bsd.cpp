@@ -24,3 +24,13 @@ void ports_list(char *out, size_t size) {
 }
 
 void ports_latency_file(const char *, char *out, size_t) { out[0] = '\0'; }
+
+void ports_host_in(const char *, const char *, ports_host *host) {
+  host->kind = PORTS_HOST_UNKNOWN;
+  host->trigger = 0;
+  host->latency_ms = 0;
+}
+
+void ports_host_of(const char *path, ports_host *host) {
+  ports_host_in("", path, host);
+}

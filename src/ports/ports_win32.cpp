@@ -49,3 +49,15 @@ void ports_list(char *out, size_t size) {
 }
 
 void ports_latency_file(const char *, char *out, size_t) { out[0] = '\0'; }
+
+// Windows does not say what is behind a COM port through its serial calls;
+// its own UART driver sets the FIFO's trigger to 14 bytes by default.
+void ports_host_in(const char *, const char *, ports_host *host) {
+  host->kind = PORTS_HOST_UNKNOWN;
+  host->trigger = 14;
+  host->latency_ms = 0;
+}
+
+void ports_host_of(const char *path, ports_host *host) {
+  ports_host_in("", path, host);
+}

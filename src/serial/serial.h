@@ -4,10 +4,12 @@
 // the caller owns (a local variable), so nothing here allocates or keeps
 // globals. Every call blocks until it completes or its timeout runs out.
 //
-// Timeouts follow the Windows model with all five COMMTIMEOUTS fields equal
-// to t milliseconds: a read of n bytes returns success with the count it got
+// Timeouts follow the Windows model with the COMMTIMEOUTS fields equal to t
+// milliseconds: a read of n bytes returns success with the count it got
 // when n bytes have come, when more than t ms pass between two bytes, or when
-// t*n + t ms have passed; a write of n bytes may take up to t*n + t ms.
+// t*n + t ms have passed; a write of n bytes may take up to t*n + t ms. The
+// gap allowed between two bytes is never less than the host's own between
+// two hand-overs of a steady stream (serial_interval.h).
 #ifndef PORTVET_SERIAL_H
 #define PORTVET_SERIAL_H
 
@@ -15,6 +17,7 @@
 #include <stdint.h>
 
 #include "../interrupt/interrupt.h"
+#include "../ports/ports.h"
 #include "../record/record.h"
 
 // Room for the line that says why a port would not open.
@@ -36,8 +39,9 @@ struct serial_port {
 };
 #elif defined(_WIN32)
 struct serial_port {
-  void *handle;  // HANDLE; INVALID_HANDLE_VALUE while closed
-  char name[8];  // "COM1"
+  void *handle;     // HANDLE; INVALID_HANDLE_VALUE while closed
+  char name[8];     // "COM1"
+  ports_host host;  // what hands the port's bytes over
   unsigned char saved[SERIAL_SAVED_SIZE];  // DCB and COMMTIMEOUTS at open
   int32_t refused;    // the last rate the port refused; 0: none
   record_log record;  // what crossed the line, for the diagnosis
@@ -47,6 +51,8 @@ struct serial_port {
 struct serial_port {
   int fd;                                  // -1 while closed
   uint32_t timeout_ms;                     // t of the model above
+  uint32_t interval_ms;                    // the gap allowed between bytes
+  ports_host host;                         // what hands its bytes over
   char name[8];                            // "COM1"
   unsigned char saved[SERIAL_SAVED_SIZE];  // the line as found at open
   int32_t refused;    // the last rate the port refused; 0: none

@@ -25,6 +25,8 @@
 #include "../ports/ports.h"
 #include "serial.h"
 #include "serial_deadline.h"
+#include "serial_interval.h"
+#include "serial_loop.h"
 #include "serial_native.h"
 #include "serial_termios.h"
 #include "serial_wait.h"
@@ -127,6 +129,7 @@ static void serial_put_back(interrupt_port fd, const unsigned char *saved) {
 int serial_open(serial_port *port, const char *name) {
   port->fd = -1;
   port->timeout_ms = 0;
+  port->interval_ms = 0;
   port->refused = 0;
   port->why[0] = '\0';
   record_init(&port->record);
@@ -165,6 +168,7 @@ int serial_open(serial_port *port, const char *name) {
   }
   ioctl(fd, TIOCEXCL);
   port->fd = fd;
+  ports_host_of(path, &port->host);
   interrupt_watch(fd, port->saved, sizeof port->saved, serial_put_back);
   return 1;
 }
@@ -181,6 +185,7 @@ void serial_close(serial_port *port) {
 
 void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   port->timeout_ms = timeout_ms;
+  port->interval_ms = serial_interval_ms(timeout_ms, baud, &port->host);
   struct termios had;
   struct termios want;
   if (tcgetattr(port->fd, &had) != 0) {
@@ -195,6 +200,8 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   // A loopback passes at any rate: a test at a rate the port did not take
   // would say nothing about the rate asked for.
   int32_t runs = serial_actual_baud(port->fd);
+  port->interval_ms =
+      serial_interval_ms(timeout_ms, runs > 0 ? runs : baud, &port->host);
   record_setup(&port->record, baud, runs);
   if (runs > 0 && runs != baud && port->refused != baud) {
     port->refused = baud;
@@ -205,13 +212,19 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   }
 }
 
-// Takes what the port already holds, without waiting. Returns the count
-// (0: nothing there), or -1 on a port failure.
-static ssize_t serial_take(int fd, unsigned char *buf, size_t n) {
+// What the read and write loops need of the port: its descriptor and the
+// monotonic clock.
+static uint64_t serial_io_now(void *) { return serial_now_ns(); }
+
+static int serial_io_wait(void *port, int writing, uint64_t deadline_ns) {
+  return serial_wait(((serial_port *)port)->fd, writing, deadline_ns);
+}
+
+static long serial_io_take(void *port, unsigned char *buf, uint32_t n) {
   for (;;) {
-    ssize_t r = read(fd, buf, n);
+    ssize_t r = read(((serial_port *)port)->fd, buf, n);
     if (r > 0) {
-      return r;
+      return (long)r;
     }
     if (r == 0) {
       return -1;  // readable yet no data: the other end hung up
@@ -225,81 +238,37 @@ static ssize_t serial_take(int fd, unsigned char *buf, size_t n) {
   }
 }
 
-static int serial_read_line(serial_port *port, unsigned char *buf, uint32_t n,
-                            uint32_t *got) {
-  uint32_t t = port->timeout_ms;
-  uint64_t total =
-      serial_deadline_after(serial_now_ns(), serial_total_timeout_ms(t, n));
-  uint64_t deadline = total;
-  *got = 0;
-  while (*got < n) {
-    int ready = serial_wait(port->fd, 0, deadline);
-    if (ready < 0) {
-      return 0;
-    }
-    // At the deadline, one last look: a driver times the gaps between
-    // bytes as they reach the port, so bytes that came while this program
-    // was not running still count.
-    ssize_t r = serial_take(port->fd, buf + *got, n - *got);
-    if (r < 0) {
-      return 0;
-    }
-    if (r == 0) {
-      if (ready == 0) {
-        break;
-      }
-      continue;
-    }
-    *got += (uint32_t)r;
-    uint64_t now = serial_now_ns();
-    if (now >= total) {
-      break;
-    }
-    // From the first byte on, more than t ms without another byte also
-    // ends the read.
-    uint64_t interval = serial_deadline_after(now, t);
-    deadline = interval < total ? interval : total;
-  }
-  return 1;
-}
-
-static int serial_write_line(serial_port *port, const unsigned char *buf,
-                             uint32_t n, uint32_t *put) {
-  uint64_t deadline = serial_deadline_after(
-      serial_now_ns(), serial_total_timeout_ms(port->timeout_ms, n));
-  *put = 0;
-  int last = 0;  // the last try, after the deadline
-  while (*put < n) {
-    ssize_t w = write(port->fd, buf + *put, n - *put);
+static long serial_io_give(void *port, const unsigned char *buf, uint32_t n) {
+  for (;;) {
+    ssize_t w = write(((serial_port *)port)->fd, buf, n);
     if (w >= 0) {
-      *put += (uint32_t)w;
-      continue;
+      return (long)w;
     }
-    if (errno != EAGAIN && errno != EINTR) {
+    if (errno == EAGAIN) {
       return 0;
     }
-    if (last) {
-      break;
+    if (errno != EINTR) {
+      return -1;
     }
-    int ready = serial_wait(port->fd, 1, deadline);
-    if (ready < 0) {
-      return 0;
-    }
-    last = ready == 0;  // the deadline passed: one more try takes what fits
   }
-  return 1;
 }
 
 int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
                 uint32_t *got) {
-  int ok = serial_read_line(port, buf, n, got);
+  const serial_io io = {port, serial_io_now, serial_io_wait, serial_io_take,
+                        serial_io_give};
+  int ok = serial_read_loop(&io, serial_total_timeout_ms(port->timeout_ms, n),
+                            port->interval_ms, buf, n, got);
   record_read(&port->record, buf, n, *got, ok, serial_now_ns() / 1000000u);
   return ok;
 }
 
 int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
                  uint32_t *put) {
-  int ok = serial_write_line(port, buf, n, put);
+  const serial_io io = {port, serial_io_now, serial_io_wait, serial_io_take,
+                        serial_io_give};
+  int ok = serial_write_loop(&io, serial_total_timeout_ms(port->timeout_ms, n),
+                             buf, n, put);
   record_write(&port->record, buf, n, *put, ok, serial_now_ns() / 1000000u);
   return ok;
 }

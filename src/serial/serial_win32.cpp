@@ -18,6 +18,7 @@
 #include "../ports/ports.h"
 #include "serial.h"
 #include "serial_dcb.h"
+#include "serial_interval.h"
 
 // Whether text is "COM" and a port number, in either case.
 static int serial_is_com_name(const char *text) {
@@ -160,6 +161,7 @@ int serial_open(serial_port *port, const char *name) {
     serial_why(port, name, path, err, " (not a serial port)");
     return 0;
   }
+  ports_host_of(path, &port->host);
   memcpy(port->saved, &dcb, sizeof dcb);
   memcpy(port->saved + sizeof dcb, &timeouts, sizeof timeouts);
   interrupt_watch((interrupt_port)port->handle, port->saved, sizeof port->saved,
@@ -204,7 +206,10 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   COMMTIMEOUTS timeouts;
   ZeroMemory(&timeouts, sizeof timeouts);
   GetCommTimeouts(port->handle, &timeouts);
-  timeouts.ReadIntervalTimeout = timeout_ms;
+  // The gap between bytes follows what hands them over (serial_interval.h):
+  // an FTDI driver's packets come every 16 ms at its defaults.
+  timeouts.ReadIntervalTimeout = serial_interval_ms(
+      timeout_ms, known ? (int32_t)now.BaudRate : baud, &port->host);
   timeouts.ReadTotalTimeoutMultiplier = timeout_ms;
   timeouts.ReadTotalTimeoutConstant = timeout_ms;
   timeouts.WriteTotalTimeoutMultiplier = timeout_ms;
