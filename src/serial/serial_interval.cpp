@@ -6,6 +6,12 @@ static const uint32_t SERIAL_FTDI_DEFAULT_MS = 16;
 // A USB host asks a full-speed device for data once per 1 ms frame.
 static const uint32_t SERIAL_USB_FRAME_US = 1000;
 
+// What a busy computer adds before the program gets the bytes a host
+// handed over: the kernel passes them on from a worker thread, which a
+// loaded machine runs milliseconds late (a scheduler's period on two cores
+// is about 12 ms; seen on this project's machines under load: up to 8).
+static const uint32_t SERIAL_BUSY_MS = 10;
+
 // A UART's FIFO: a steady stream reaches the trigger every trigger
 // characters; the bytes after the last full batch (fewer than the trigger)
 // go four character times after the last of them came.
@@ -47,6 +53,6 @@ uint32_t serial_host_gap_us(const ports_host *host, int32_t baud) {
 
 uint32_t serial_interval_ms(uint32_t t, int32_t baud, const ports_host *host) {
   uint64_t gap_ms = ((uint64_t)serial_host_gap_us(host, baud) + 999) / 1000;
-  uint64_t host_ms = gap_ms + 1;
+  uint64_t host_ms = gap_ms + SERIAL_BUSY_MS;
   return t > host_ms ? t : (uint32_t)host_ms;
 }

@@ -9,9 +9,10 @@
 // come further apart than t (an FTDI adapter at its defaults: every 16 ms),
 // and a read that timed the gaps as the program sees them would take the
 // host's own batches for a line that stops. So the gap allowed is t, or the
-// host's longest gap between two hand-overs of a steady stream and a
-// millisecond more, whichever is longer. A silent line costs what it did:
-// the read's total (t per byte and t) is not changed.
+// host's longest gap between two hand-overs of a steady stream and the time
+// a busy computer may add before the program gets them, whichever is
+// longer. A silent line costs what it did: the read's total (t per byte
+// and t) is not changed.
 #ifndef PORTVET_SERIAL_INTERVAL_H
 #define PORTVET_SERIAL_INTERVAL_H
 
