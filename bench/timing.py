@@ -9,7 +9,9 @@ bytes with timeout t waits t*n + t ms on a silent line; the drain before
 each AVR910 exchange and each stress-test pass waits 2t), the ratio, and the
 CPU time portvet spent as a share of its wall time. Targets: every ratio
 between 1.00 (a timeout must not end early) and 1.02 (the sweep of four
-ports: 1.1 of one port's ideal), CPU under 1 % on the silent cases.
+ports: 1.1 of one port's ideal), CPU under 1 % on the silent cases; a pass
+through a host no longer than the line's transit and the host's last
+hand-over.
 """
 import os
 import statistics
@@ -36,6 +38,30 @@ SILENT = ["stk500", "--silent-after", "0"]
 # and the pattern's 2560 bit times on the line.
 PASS_115200 = 2 + 2560 / 115200 * 1000
 
+
+def pass_through(host, rate=115200):
+    """One pass's ideal through a host: the drain (2 ms), then the pattern
+    until the host hands its last byte over. Byte k is received 9.5 bit
+    times after its start (its stop bit sampled); a UART's FIFO passes 8 on
+    at once (4 character times after the last for a smaller tail); a USB
+    bridge a packet when it is full or its latency timer runs out after its
+    first byte."""
+    c = 10 / rate * 1000  # ms a character
+    came = [(k + 0.95) * c for k in range(256)]
+    if host[0] == "uart":
+        trigger = host[1]
+        tail = 256 % trigger
+        last = came[-1] + (4 * c if tail else 0)
+    else:
+        size, latency = host[1], host[2]
+        first = 0
+        for k in range(256):
+            if k - first == size or came[k] > came[first] + latency:
+                first = k
+        last = min(came[first] + latency, came[first + size - 1]
+                   if first + size <= 256 else float("inf"))
+    return 2 + last
+
 CASES = [
     # name, simulators for COM1.., portvet arguments, ideal ms
     ("silent port -c1 -r2 -t20", [SILENT], ["-c1", "-r2", "-t20"],
@@ -49,8 +75,19 @@ CASES = [
     # Per pass: drain (2 ms) and a 256-byte read that runs out (257 ms).
     ("stress, open line -st -c1 -r3", [["echo", "--stop-after-passes", "0"]],
      ["-st", "-c1", "-r3"], 3 * 259),
-    ("stress, paced loopback -st -c1 -r20", [["echo"]],
-     ["-st", "-c1", "-r20"], 20 * PASS_115200),
+    ("stress, paced loopback, direct -st -c1 -r20",
+     [["echo", "--host", "direct"]], ["-st", "-c1", "-r20"], 20 * PASS_115200),
+    # Through the hosts people own: never more than the line's transit and
+    # the host's last hand-over (a FIFO's tail, a packet's latency timer).
+    ("stress, via a PC's UART -st -c1 -r20", [["echo", "--host", "uart"]],
+     ["-st", "-c1", "-r20"], 20 * pass_through(("uart", 8))),
+    ("stress, via FTDI at defaults -st -c1 -r20", [["echo", "--host", "ftdi"]],
+     ["-st", "-c1", "-r20"], 20 * pass_through(("usb", 62, 16))),
+    ("stress, via FTDI at low latency -st -c1 -r20",
+     [["echo", "--host", "ftdi-low"]], ["-st", "-c1", "-r20"],
+     20 * pass_through(("usb", 62, 1))),
+    ("stress, via a CH340 -st -c1 -r20", [["echo", "--host", "ch340"]],
+     ["-st", "-c1", "-r20"], 20 * pass_through(("usb", 32, 1))),
 ]
 
 

@@ -25,14 +25,17 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 POSIX = "src/serial/serial_posix.cpp"
 TERMIOS = "src/serial/serial_termios.cpp"
 WAIT = "src/serial/serial_wait_posix.cpp"
+LOOP = "src/serial/serial_loop.cpp"
+INTERVAL = "src/serial/serial_interval.cpp"
+LINE = "sim/sim_line.cpp"
 WIN32 = "src/serial/serial_win32.cpp"
 DCB = "src/serial/serial_dcb.cpp"
 
 # A hang-up shows on a pty in more than one way; the backend checks each.
 HANGUP_READ_0 = ("    if (r == 0) {\n      return -1;  // readable yet no data",
                  "    if (r == 0) {\n      return 0;  // readable yet no data")
-HANGUP_EIO = ("    if (errno != EINTR) {\n      return -1;\n    }",
-              "    if (errno != EINTR) {\n      return 0;\n    }")
+HANGUP_EIO = ("    if (errno != EINTR) {\n      return -1;\n    }\n  }\n}\n\nstatic long serial_io_give",
+              "    if (errno != EINTR) {\n      return 0;\n    }\n  }\n}\n\nstatic long serial_io_give")
 HANGUP_POLL = ("    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0 ||\n        (pfd.revents & events) == 0) {",
                "    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0) {")
 HANGUP_POLLERR = ("    if ((pfd.revents & (POLLERR | POLLNVAL)) != 0 ||",
@@ -48,17 +51,48 @@ PTY_8N = ("a Linux pty is always 8 data bits without parity: tcsetattr turns "
 # old may be a list of (old, new) pairs, all applied (new is then None).
 MUTANTS = [
     # Serial layer: timeouts.
-    ("interval-missing", POSIX,
+    ("interval-missing", LOOP,
      "deadline = interval < total ? interval : total;", "deadline = total;",
      "a read ignores the inter-byte timeout"),
-    ("interval-4x", POSIX,
-     "serial_deadline_after(now, t);",
-     "serial_deadline_after(now, 4 * (uint64_t)t);",
+    ("interval-4x", LOOP,
+     "serial_deadline_after(now, interval_ms);",
+     "serial_deadline_after(now, 4 * (uint64_t)interval_ms);",
      "the inter-byte timeout is four times too long"),
-    ("interval-half", POSIX,
-     "serial_deadline_after(now, t);",
-     "serial_deadline_after(now, t / 2);",
+    ("interval-half", LOOP,
+     "serial_deadline_after(now, interval_ms);",
+     "serial_deadline_after(now, interval_ms / 2);",
      "the inter-byte timeout ends early"),
+    # The gap allowed between bytes, after the host.
+    ("interval-ignores-host", INTERVAL,
+     "  return t > host_ms ? t : (uint32_t)host_ms;",
+     "  return t + 0 * (uint32_t)host_ms;",
+     "the gap allowed between bytes is the timeout alone, whatever hands "
+     "the bytes over"),
+    ("interval-no-busy-room", INTERVAL,
+     "  uint64_t host_ms = gap_ms + SERIAL_BUSY_MS;",
+     "  uint64_t host_ms = gap_ms + 1;",
+     "no room for the time a busy computer adds"),
+    ("interval-usb-latency-forgotten", INTERVAL,
+     "  return (uint64_t)latency_ms * 1000 + char_us + SERIAL_USB_FRAME_US;",
+     "  return char_us + SERIAL_USB_FRAME_US + 0 * latency_ms;",
+     "a USB bridge's latency timer is forgotten"),
+    ("interval-uart-tail-forgotten", INTERVAL,
+     "  return trigger <= 1 ? char_us : (trigger + 3) * char_us;",
+     "  return trigger * char_us;",
+     "a UART's tail, four characters after its last byte, is forgotten"),
+    ("interval-unknown-is-uart", INTERVAL,
+     "      gap = uart > usb ? uart : usb;",
+     "      gap = uart + 0 * usb;",
+     "a port the system says nothing of is taken for a UART, not the slowest "
+     "common host"),
+    ("interval-sysfs-latency-ignored", "src/ports/ports_linux.cpp",
+     "    host->latency_ms = ms > 0 && ms <= 255 ? (uint32_t)ms : 16;",
+     "    host->latency_ms = 16 + 0 * ms;",
+     "an FTDI adapter's latency timer in sysfs is not read"),
+    ("interval-windows-vcp-unknown", "src/ports/ports_win32.cpp",
+     "  if (_strnicmp(device, \"\\\\Device\\\\VCP\", 11) == 0) {",
+     "  if (0) {",
+     "Windows: FTDI's driver is not known by its name"),
     ("total-constant-only", "src/serial/serial_deadline.cpp",
      "return (uint64_t)t * ((uint64_t)n + 1);", "return (uint64_t)t;",
      "a read's total timeout forgets the per-byte part"),
@@ -69,13 +103,12 @@ MUTANTS = [
     ("poll-rounds-down", "src/serial/serial_deadline.cpp",
      "left / NS_PER_MS + (left % NS_PER_MS != 0)", "left / NS_PER_MS",
      "a wait rounds its deadline down and ends early"),
-    ("write-never-gives-up", POSIX,
-     "      if (ready == 0) {\n        break;\n      }\n      continue;",
-     "      continue;",
+    ("write-never-gives-up", LOOP,
+     "    if (last) {\n      break;\n    }\n", "",
      "a write into a stuck line never gives up"),
-    ("write-short-is-failure", POSIX,
-     "      if (ready == 0) {\n        break;\n      }\n      continue;",
-     "      if (ready == 0) {\n        return 0;\n      }\n      continue;",
+    ("write-short-is-failure", LOOP,
+     "    if (last) {\n      break;\n    }\n",
+     "    if (last) {\n      return 0;\n    }\n",
      "a write that runs out of time is a port failure, not a short write"),
     # Serial layer: hang-up.
     ("hangup-is-timeout", POSIX, HANGUP_READ_0[0], HANGUP_READ_0[1],
@@ -92,9 +125,9 @@ MUTANTS = [
                            (WAIT, [(HANGUP_POLL[0], "    if (0) {")])],
      None, None, "a hang-up is taken as a timeout: none of its checks"),
     # Serial layer: the last look, the rate read back, the port as found.
-    ("no-last-look", POSIX,
-     "    ssize_t r = serial_take(port->fd, buf + *got, n - *got);",
-     "    ssize_t r = ready == 0 ? 0 : serial_take(port->fd, buf + *got, n - *got);",
+    ("no-last-look", LOOP,
+     "    long r = io->take(io->port, buf + *got, n - *got);",
+     "    long r = ready == 0 ? 0 : io->take(io->port, buf + *got, n - *got);",
      "a read ends on its deadline without taking what the port holds",
      "Linux's poll() looks at the port once more after its timeout, before "
      "it returns, so without the last look a read misses only bytes that come "
@@ -286,16 +319,36 @@ MUTANTS = [
      "uint64_t num = edge * 2 * rx + (uint64_t)(2 * k) * tx;",
      "a receiver samples each bit where it begins, not in its middle"),
     ("line-no-framing-error", "sim/sim_line.cpp",
-     "line_sample(w, s, edge, rx_rate, 9, &at, &ignored) == 0;",
-     "0;", "a low stop bit is no framing error"),
+     "    int low_stop = line_sample(w, s, edge, rx_rate, k0 + 9, &at, &ignored) == 0;",
+     "    int low_stop = 0;", "a low stop bit is no framing error"),
     ("line-unpaced", "sim/sim_line.cpp",
      "  *at =\n      (double)f->burst_ns + (double)num * LINE_NS / ((double)den * (double)tx);",
      "  *at = (double)f->burst_ns + 0 * (double)num * (double)den;",
      "a byte is handed over as its start bit begins, not after ten bits"),
-    ("line-usb-timer-ignored", "sim/sim_line.cpp",
-     "  return u->first_ns + (uint64_t)u->latency_ms * 1000000u;",
-     "  return UINT64_MAX;",
+    ("line-usb-timer-ignored", LINE,
+     "      return h->first_ns + (uint64_t)h->latency_ms * 1000000u;",
+     "      return UINT64_MAX;",
      "a USB bridge sends a packet only when it is full"),
+    ("line-fifo-no-timeout", LINE,
+     "      return h->last_ns + 4 * (uint64_t)h->char_ns;",
+     "      return UINT64_MAX;",
+     "a PC's UART keeps a tail shorter than its trigger in its FIFO for "
+     "good"),
+    ("line-fifo-linux-trigger", LINE,
+     "  return rate != 0 && rate < 2400 ? 1 : 8;", "  return 8;",
+     "a PC's UART under Linux keeps its trigger of 8 below 2400 baud"),
+    ("line-16550-no-resync", LINE,
+     "    if (w->resync && low_stop && byte != 0) {", "    if (0) {",
+     "a PC's UART waits for an edge after a framing error, as an AVR's does"),
+    ("line-16550-break-resyncs", LINE,
+     "    if (w->resync && low_stop && byte != 0) {",
+     "    if (w->resync && low_stop) {",
+     "a PC's UART takes a break for a framing error and samples on"),
+    ("sim-no-reset-on-open", "sim/sim_main.cpp",
+     "    if (sim_holders(opens, &holders)) {",
+     "    if (sim_holders(opens, &holders) && 0) {",
+     "the simulator keeps what the run before left in flight when a program "
+     "opens the port"),
     # The record of what crossed the line, and the verdicts.
     ("record-last-failure", "src/record/record.cpp",
      "  if (!ok && !s->failed) {", "  if (!ok) {",

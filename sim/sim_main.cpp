@@ -172,12 +172,12 @@ static int sim_deliver(int master, sim_link *l, uint32_t rate, uint64_t now) {
   return len == 0 || sim_to_tool(master, l, out, len, due);
 }
 
-// A program opened the port: what a loopback plug or a cable holds between
-// two opens is nothing. Bytes still on their way to the tool, or delivered
-// after it closed, are gone (a closed port's UART takes nothing, an open
-// one starts empty); the line is idle. Pieces and pauses count afresh, and
-// the echo's passes from the first byte the new program sends.
-static void sim_reopened(int slave, sim_link *l, sim_state *s) {
+// The port is closed (no program holds it) or opened anew: what a loopback
+// plug or a cable holds between two opens is nothing. Bytes still on their
+// way to the tool are gone (a closed port's UART takes nothing, an open one
+// starts empty); the line is idle. Pieces and pauses count afresh, and the
+// echo's passes from the first byte the next program sends.
+static void sim_emptied(int slave, sim_link *l, sim_state *s) {
   int resync = l->to_tool.resync;
   line_init(&l->to_device);
   line_init(&l->to_tool);
@@ -226,15 +226,30 @@ static int sim_wait(int master, int opens, uint64_t deadline_ns) {
 
 static uint64_t sim_min(uint64_t a, uint64_t b) { return a < b ? a : b; }
 
-// Whether a program opened the port since the last look (opens: an
-// inotify descriptor watching the slave side, or -1).
-static int sim_opened(int opens) {
-  int opened = 0;
+// Counts the programs that hold the port open (*holders; opens: an inotify
+// descriptor watching the slave side for opens and closes, or -1). Returns
+// 1 when the count went to 0 or up from 0 since the last look: the line
+// starts empty.
+static int sim_holders(int opens, int *holders) {
+  int changed = 0;
   alignas(struct inotify_event) char events[4096];
-  while (opens >= 0 && read(opens, events, sizeof events) > 0) {
-    opened = 1;
+  ssize_t n = 0;
+  while (opens >= 0 && (n = read(opens, events, sizeof events)) > 0) {
+    for (char *p = events; p < events + n;) {
+      const struct inotify_event *e = (const struct inotify_event *)p;
+      if ((e->mask & IN_OPEN) != 0) {
+        changed |= *holders == 0;
+        ++*holders;
+      }
+      if ((e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) != 0 &&
+          *holders > 0) {
+        changed |= *holders == 1;
+        --*holders;
+      }
+      p += sizeof *e + e->len;
+    }
   }
-  return opened;
+  return changed;
 }
 
 // Plays a device (stk500, avr910, echo) on the master side until the end;
@@ -258,6 +273,7 @@ static int sim_device(int master, int slave, int opens, int personality,
   memset(&state, 0, sizeof state);
   sim_settings line;
   sim_read_settings(master, &line);
+  int holders = 0;  // programs that hold the port (not the simulator)
   for (;;) {
     // Each side sends at its own rate; a device at rate 0 follows the
     // tool. Unpaced, the line is ideal and has no rate.
@@ -285,11 +301,11 @@ static int sim_device(int master, int slave, int opens, int personality,
       }
       n_in = n_in < 0 ? 0 : n_in;
     }
-    // After the bytes, the opens: a program writes only after its open, and
-    // the program before it flushed what it wrote (and closed), so the
-    // bytes just read are all the new program's.
-    if (sim_opened(opens)) {
-      sim_reopened(slave, &link, &state);
+    // After the bytes, the opens and closes: a program writes only after
+    // its open, and the program before it flushed what it wrote (and
+    // closed), so the bytes just read are all the new program's.
+    if (sim_holders(opens, &holders)) {
+      sim_emptied(slave, &link, &state);
       memset(&state.logged, 0, sizeof state.logged);
     }
     // The line as the tool set it, read after its bytes: a program sets
@@ -346,7 +362,11 @@ static int sim_device(int master, int slave, int opens, int personality,
       }
     } while (n == 256);
 
-    if (!sim_deliver(master, &link, tool_rate, now)) {
+    if (opens >= 0 && holders == 0) {
+      // A closed port takes nothing (and a pty that nobody holds would
+      // echo what it got back to the line, as its settings say).
+      sim_emptied(slave, &link, &state);
+    } else if (!sim_deliver(master, &link, tool_rate, now)) {
       return 1;
     }
   }
@@ -415,7 +435,9 @@ int main(int argc, char **argv) {
   } else {
     // Programs that open the port: each starts on an empty line.
     int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (opens >= 0 && inotify_add_watch(opens, slave_path, IN_OPEN) < 0) {
+    if (opens >= 0 &&
+        inotify_add_watch(opens, slave_path,
+                          IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
       close(opens);
       opens = -1;
     }

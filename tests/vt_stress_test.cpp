@@ -219,7 +219,8 @@ std::vector<Row> Rows() {
       {"WindowsVcp", kFtdiLow, kFtdiSays},
       {"Windows", kCh340, kWindowsSilent},
   };
-  const int rates[] = {600, 1200, 9600, 19200, 38400, 57600, 115200, 256000};
+  const int rates[] = {600,   1200,  2400,  4800,   9600,
+                       19200, 38400, 57600, 115200, 256000};
   const struct {
     const char *name;
     int kind;
