@@ -58,9 +58,10 @@ struct sim_knobs {
   long fault_cmd;      // the query these faults hit; 0: any
   long unknown;        // reply to an unknown command; -1: none
   // echo
-  long corrupt;  // position in each 256-byte pass whose byte is flipped
-  long flip;     // xor mask for the corrupted byte
-  long drop;     // position in each pass whose byte is not echoed
+  long corrupt;     // position in each 256-byte pass whose byte is flipped
+  long flip;        // xor mask for the corrupted byte
+  long drop;        // position in each pass whose byte is not echoed
+  long fault_pass;  // the pass (0 first) corrupt and drop hit; -1: every one
   long stop_after_passes;
   long hangup_after_passes;
   long xonxoff;     // 1: 0x11 and 0x13 taken as flow control, not echoed

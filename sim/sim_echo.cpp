@@ -18,14 +18,15 @@ sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
       continue;
     }
     unsigned char byte = in[i];
-    if (at == k->corrupt) {
+    bool hit = k->fault_pass < 0 || pass == k->fault_pass;
+    if (hit && at == k->corrupt) {
       byte = (unsigned char)(byte ^ k->flip);
     }
     if (k->seven_bits) {
       byte &= 0x7F;
     }
     bool flow = k->xonxoff && (byte == 0x11 || byte == 0x13);
-    if (at != k->drop && !flow) {
+    if (!(hit && at == k->drop) && !flow) {
       out[(*out_len)++] = byte;
       if (k->twice) {
         out[(*out_len)++] = byte;

@@ -140,6 +140,9 @@ static const sim_knob_def sim_knob_defs[] = {
      "xor mask for the corrupted byte (default 1)"},
     {"drop", SIM_ECHO, SIM_NUMBER, SIM_AT(drop),
      "do not echo the byte at this position of each pass; -1: none"},
+    {"fault-pass", SIM_ECHO, SIM_NUMBER, SIM_AT(fault_pass),
+     "the pass (0: the first) in which --corrupt and --drop hit; -1: every "
+     "pass"},
     {"stop-after-passes", SIM_ECHO, SIM_NUMBER, SIM_AT(stop_after_passes),
      "echo N passes, then nothing; -1: never stop"},
     {"hangup-after-passes", SIM_ECHO, SIM_NUMBER, SIM_AT(hangup_after_passes),
@@ -257,6 +260,7 @@ static void sim_defaults(sim_knobs *k, int personality) {
   k->corrupt = -1;
   k->flip = 1;
   k->drop = -1;
+  k->fault_pass = -1;
   k->stop_after_passes = -1;
   k->hangup_after_passes = -1;
 }

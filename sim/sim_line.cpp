@@ -245,6 +245,9 @@ static int line_receive(const line_wire *w, line_point *p, uint32_t rx_rate,
 // Forgets the bursts that ended before the receiver's point.
 static void line_forget(line_wire *w) {
   while (w->first < w->end) {
+    if (line_at(w, w->first)->rate == 0) {
+      return;  // an ideal line's byte goes only when it is taken
+    }
     uint64_t next = line_burst_after(w, w->first);
     if (w->hunt.resync_k != 0 && next > w->hunt.seq) {
       return;  // a 16550's next frame still samples this burst

@@ -103,7 +103,10 @@ static int avr910_version(serial_port *port, int attempts,
   unsigned char major = 0;
   unsigned char minor = 0;
   avr910_label(command == 'V' ? "Software version..." : "Hardware version...");
+  record_step_begin(&port->record, command == 'V' ? RECORD_AVR910_SW_VERSION
+                                                  : RECORD_AVR910_HW_VERSION);
   int result = avr910_sendcmdext(port, attempts, command, 2, &major, &minor);
+  record_step_end(&port->record, result, 0);
   if (!avr910_checkmessage(result, -1, attempts)) {
     return 0;
   }
@@ -127,7 +130,10 @@ int avr910_main(serial_port *port, int attempts, int timeout) {
     report_out("AVR910 presence check (%d baud)...", baud);
     report_flush();
     int index = -1;
+    // Each step goes into the port's record, for the verdict.
+    record_step_begin(&port->record, RECORD_AVR910_ID);
     int result = avr910_checkpresence(port, attempts, &index);
+    record_step_end(&port->record, result, 0);
     if (!avr910_checkmessage(result, index, attempts)) {
       return 0;
     }
@@ -141,7 +147,9 @@ int avr910_main(serial_port *port, int attempts, int timeout) {
     unsigned char type = 0;
     unsigned char unused = 0;
     avr910_label("Programmer type...");
+    record_step_begin(&port->record, RECORD_AVR910_TYPE);
     result = avr910_sendcmdext(port, attempts, 'p', 1, &type, &unused);
+    record_step_end(&port->record, result, 0);
     if (!avr910_checkmessage(result, -1, attempts)) {
       return 0;
     }

@@ -1,6 +1,8 @@
-// The verdict on a port of the connection check. The segments of its
-// record are the STK500 probe's line setup (115200) and, when that found
-// nothing, the AVR910 probe's four (115200, 38400, 19200, 9600).
+// The verdict on a port of the connection check, from its record: the
+// probe's steps as the probes ran them (what each asked, its result, its
+// replies, the out-of-sync replies the probe counted) and the line setups
+// (the STK500 probe's at 115200 and, when that found nothing, the AVR910
+// probe's four).
 #include <string.h>
 
 #include "../avr910/avr910.h"
@@ -10,24 +12,111 @@
 
 namespace {
 
-// The sign-on and the get-sync as the STK500 probe writes them.
-const char kSignOn[] = {STK_GET_SIGN_ON, STK_CRC_EOP};
-const char kGetSync[] = {STK_GET_SYNC, STK_CRC_EOP};
-
-// Whether the exchange wrote exactly these bytes.
-bool diag_wrote(const record_exchange *e, const char *bytes, size_t n) {
-  return e->out == n && e->n_out == n && memcmp(e->bytes_out, bytes, n) == 0;
+// The rate a setup ran at: what the port said, else what was asked.
+long diag_rate(const record_segment *s) {
+  return s->runs > 0 ? s->runs : s->baud;
 }
 
-// Whether every byte value the segment read is one of these.
-bool diag_only(const record_segment *s, const unsigned char *values, size_t n) {
-  for (int b = 0; b < 256; b++) {
-    if (record_seen(s->seen_in, (unsigned char)b) &&
-        memchr(values, b, n) == NULL) {
+long diag_step_rate(const record_log *r, const record_step *step) {
+  return step->segment < record_kept_segments(r)
+             ? diag_rate(&r->segments[step->segment])
+             : 0;
+}
+
+// The first kept step that asked this; NULL when none did.
+const record_step *diag_find(const record_log *r, int ask) {
+  for (int i = 0; i < record_kept_steps(r); i++) {
+    if (r->steps[i].ask == ask) {
+      return &r->steps[i];
+    }
+  }
+  return NULL;
+}
+
+// Whether a reply is an STK500 sign-on answer: in sync, seven bytes and OK;
+// id gets the seven.
+bool diag_signon_reply(const record_reply *reply, char *id) {
+  if (reply->got != 9 || reply->n != 9 || reply->bytes[0] != STK_INSYNC ||
+      reply->bytes[8] != STK_OK) {
+    return false;
+  }
+  memcpy(id, reply->bytes + 1, 7);
+  id[7] = '\0';
+  return true;
+}
+
+// Whether a reply is seven printable characters, an AVR910 programmer's
+// name; id gets them.
+bool diag_name_reply(const record_reply *reply, char *id) {
+  if (reply->got != 7 || reply->n != 7) {
+    return false;
+  }
+  for (int i = 0; i < 7; i++) {
+    if (reply->bytes[i] < 0x20 || reply->bytes[i] > 0x7E) {
+      return false;
+    }
+  }
+  memcpy(id, reply->bytes, 7);
+  id[7] = '\0';
+  return true;
+}
+
+// Why a step that did not succeed failed, in words.
+void diag_why(const record_step *s, char *out, size_t size) {
+  out[0] = '\0';
+  if (s->result == STK500_PARAM_FAILED && s->ask >= RECORD_STK500_HW_VERSION &&
+      s->ask <= RECORD_STK500_SW_MINOR) {
+    diag_append(out, size, "the programmer refused it (0x11)");
+  } else if (s->result == STK500_TIMEOUT && s->ask <= RECORD_STK500_SW_MINOR) {
+    diag_append(out, size, "a reply stopped short (a timeout)");
+  } else if (s->no_sync > 0 && (uint32_t)s->no_sync >= s->commands) {
+    diag_append(out, size,
+                "every one of its %lu replies was out of sync (0x15): the "
+                "programmer does not take the command, or the line garbles "
+                "it on the way",
+                (unsigned long)s->commands);
+  } else if (s->answered == 0) {
+    diag_append(out, size, "nothing answered it in %lu attempts",
+                (unsigned long)s->commands);
+  } else {
+    diag_append(out, size, "no reply in %lu attempts was a whole answer",
+                (unsigned long)s->commands);
+  }
+}
+
+// The first of the steps after the sign-on (get-sync, the version reads)
+// that did not succeed; NULL when all did.
+const record_step *diag_first_failed(const record_log *r, int from, int to) {
+  for (int i = 0; i < record_kept_steps(r); i++) {
+    const record_step *s = &r->steps[i];
+    if (s->ask >= from && s->ask <= to && s->result <= 0) {
+      return s;
+    }
+  }
+  return NULL;
+}
+
+// Whether each of the asks from..to was made and succeeded.
+bool diag_all_ok(const record_log *r, int from, int to) {
+  for (int ask = from; ask <= to; ask++) {
+    const record_step *s = diag_find(r, ask);
+    if (s == NULL || s->result <= 0) {
       return false;
     }
   }
   return true;
+}
+
+// The replies the probe counted out of sync in steps that succeeded.
+long diag_no_sync_ok(const record_log *r) {
+  long n = 0;
+  for (int i = 0; i < record_kept_steps(r); i++) {
+    const record_step *s = &r->steps[i];
+    if (s->ask <= RECORD_STK500_SW_MINOR && s->result > 0) {
+      n += s->no_sync;
+    }
+  }
+  return n;
 }
 
 // What came back is what went out: a loopback, or an adapter that echoes.
@@ -47,82 +136,190 @@ bool diag_echo(const record_log *r) {
   return with_bytes > 0;
 }
 
-// The first sign-on of the segment that was answered STK_INSYNC, seven
-// bytes and STK_OK; id gets the seven bytes.
-const record_exchange *diag_signon(const record_segment *s, char *id) {
-  for (int i = 0; i < record_kept_exchanges(s); i++) {
-    const record_exchange *e = &s->exchanges[i];
-    if (diag_wrote(e, kSignOn, 2) && e->n_in >= 9 &&
-        e->bytes_in[0] == STK_INSYNC && e->bytes_in[8] == STK_OK) {
-      memcpy(id, e->bytes_in + 1, 7);
-      id[7] = '\0';
-      return e;
-    }
-  }
-  return NULL;
-}
-
-// Whether the sign-on was answered with STK_INSYNC STK_OK and nothing more:
-// what optiboot answers to any command it does not know.
-bool diag_bootloader(const record_segment *s) {
-  for (int i = 0; i < record_kept_exchanges(s); i++) {
-    const record_exchange *e = &s->exchanges[i];
-    if (diag_wrote(e, kSignOn, 2) && e->got == 2 && e->n_in == 2 &&
-        e->bytes_in[0] == STK_INSYNC && e->bytes_in[1] == STK_OK) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// Whether each command after the sign-on got a whole STK500 answer.
-bool diag_rest_works(const record_segment *s) {
-  int answered = 0;
-  for (int i = 0; i < record_kept_exchanges(s); i++) {
-    const record_exchange *e = &s->exchanges[i];
-    if (diag_wrote(e, kGetSync, 2) ||
-        (e->out == 3 && e->bytes_out[0] == STK_GET_PARAMETER)) {
-      if (e->n_in < 2 || e->bytes_in[0] != STK_INSYNC ||
-          e->bytes_in[e->n_in - 1] != STK_OK) {
-        return false;
-      }
-      answered++;
-    }
-  }
-  return answered > 0;
-}
-
-// The AVR910 programmer that identified itself, and at which segment.
-int diag_avr910(const record_log *r, const char **id) {
-  for (int i = 0; i < record_kept_segments(r); i++) {
-    const record_segment *s = &r->segments[i];
-    for (int k = 0; k < record_kept_exchanges(s); k++) {
-      const record_exchange *e = &s->exchanges[k];
-      if (!diag_wrote(e, "S", 1) || e->n_in != 7) {
-        continue;
-      }
-      int known = avr910_id_index(e->bytes_in);
-      if (known >= 0) {
-        *id = avr910_id_name(known);
-        return i;
-      }
-    }
-  }
-  return -1;
-}
-
-// Whether the segment read STK500 v1 replies only (INSYNC, NOSYNC, OK,
-// FAILED, UNKNOWN), out-of-sync ones among them.
-bool diag_stk500_bytes(const record_segment *s) {
+// Whether every reply of the step is made of STK500 v1 reply bytes (in
+// sync, out of sync, OK, failed, unknown) and some began out of sync.
+bool diag_stk500_replies(const record_step *s) {
   static const unsigned char replies[] = {STK_INSYNC, STK_NOSYNC, STK_OK,
                                           STK_FAILED, STK_UNKNOWN};
-  return s->bytes_in > 0 && record_seen(s->seen_in, STK_NOSYNC) &&
-         diag_only(s, replies, sizeof replies);
+  if (s->answered == 0 || !record_seen(s->starts, STK_NOSYNC)) {
+    return false;
+  }
+  for (int b = 0; b < 256; b++) {
+    if (record_seen(s->values, (unsigned char)b) &&
+        memchr(replies, b, sizeof replies) == NULL) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void diag_line(char *out, size_t size, const char *name) {
   out[0] = '\0';
   diag_append(out, size, "portvet: %s: ", name);
+}
+
+// After "the link works": the step after the sign-on that failed, or the
+// out-of-sync replies of those that did not.
+void diag_link_works(const record_log *r, int from, int to, char *out,
+                     size_t size) {
+  diag_append(out, size, "the link works");
+  const record_step *failed = diag_first_failed(r, from, to);
+  if (failed != NULL) {
+    char why[256];
+    diag_why(failed, why, sizeof why);
+    diag_append(out, size, ", but %s failed: %s", diag_ask(failed->ask), why);
+    return;
+  }
+  long no_sync = diag_no_sync_ok(r);
+  if (no_sync > 0) {
+    diag_append(out, size,
+                ", but %ld %s out of sync (0x15): bytes lost or garbled now "
+                "and then",
+                no_sync, no_sync == 1 ? "reply was" : "replies were");
+  }
+}
+
+// The rates the port ran at, each once, as "115200, 38400".
+void diag_rates(const record_log *r, char *out, size_t size) {
+  out[0] = '\0';
+  int n = record_kept_segments(r);
+  for (int i = 0; i < n; i++) {
+    bool again = false;
+    for (int k = 0; k < i; k++) {
+      again = again || diag_rate(&r->segments[k]) == diag_rate(&r->segments[i]);
+    }
+    if (!again) {
+      diag_append(out, size, "%s%ld", out[0] == '\0' ? "" : ", ",
+                  diag_rate(&r->segments[i]));
+    }
+  }
+}
+
+// The STK500 probe's findings; false when it found nothing to name.
+bool diag_stk500(const record_log *r, char *out, size_t size,
+                 const char *name) {
+  const record_step *stk = diag_find(r, RECORD_STK500_SIGN_ON);
+  if (stk == NULL) {
+    return false;
+  }
+  long rate = diag_step_rate(r, stk);
+  char id[8];
+  if (stk->result > 0) {
+    diag_line(out, size, name);
+    diag_append(
+        out, size,
+        "an STK500 programmer (\"AVR STK\") answers at %ld baud: ", rate);
+    diag_link_works(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR, out, size);
+    diag_append(out, size, "\n");
+    return true;
+  }
+  bool sync_works = diag_all_ok(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR);
+  if (stk->result == STK500_FAILED && (diag_signon_reply(&stk->first, id) ||
+                                       diag_signon_reply(&stk->last, id))) {
+    diag_line(out, size, name);
+    diag_append(out, size,
+                "an STK500 device signs on as \"%s\" at %ld baud, not as "
+                "\"AVR STK\", so the presence step counts no attempt: ",
+                id, rate);
+    if (sync_works) {
+      diag_append(out, size,
+                  "sync and the version reads work (ArduinoISP says \"AVR "
+                  "ISP\"): ");
+      diag_link_works(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR, out, size);
+    } else {
+      const record_step *failed =
+          diag_first_failed(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR);
+      char why[256];
+      diag_why(failed, why, sizeof why);
+      diag_append(out, size, "a programmer of another make, and %s failed: %s",
+                  diag_ask(failed->ask), why);
+    }
+    diag_append(out, size, "\n");
+    return true;
+  }
+  if (stk->result == STK500_FAILED && stk->no_sync > 0 &&
+      (uint32_t)stk->no_sync >= stk->commands) {
+    diag_line(out, size, name);
+    diag_append(out, size,
+                "every sign-on at %ld baud was answered out of sync (0x15): "
+                "an STK500 that hears the commands garbled (noise, or a rate "
+                "slightly off), or that wants another command first",
+                rate);
+    if (sync_works) {
+      diag_append(out, size, "; get-sync and the version reads work: ");
+      diag_link_works(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR, out, size);
+    }
+    diag_append(out, size, "\n");
+    return true;
+  }
+  if (sync_works) {
+    // Whatever the sign-on got, a device that syncs and reads back its
+    // versions talks STK500 over a working link.
+    diag_line(out, size, name);
+    diag_append(out, size,
+                "the sign-on at %ld baud got no STK500 answer, but get-sync "
+                "and the version reads work: an STK500 of another dialect; ",
+                rate);
+    diag_link_works(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR, out, size);
+    diag_append(out, size, "\n");
+    return true;
+  }
+  if (stk->result == STK500_TIMEOUT && stk->first.got == 2 &&
+      stk->first.bytes[0] == STK_INSYNC && stk->first.bytes[1] == STK_OK) {
+    diag_line(out, size, name);
+    diag_append(out, size,
+                "the sign-on is answered with 14 10 alone, as a bootloader "
+                "(optiboot) answers any command: a board running its "
+                "bootloader (it resets when the port opens, or its reset "
+                "button was pressed), not a programmer\n");
+    return true;
+  }
+  if (stk->first.got > 0 && stk->first.bytes[0] == '?') {
+    diag_line(out, size, name);
+    diag_append(out, size,
+                "'?' answers the STK500 sign-on at %ld baud, as an AVR910 "
+                "programmer answers a command it does not know: the sign-on "
+                "got an answer, so this check does not try AVR910 here, and "
+                "misses such a programmer\n",
+                rate);
+    return true;
+  }
+  return false;
+}
+
+// The AVR910 probe's findings; false when it found nothing to name.
+bool diag_avr910(const record_log *r, char *out, size_t size,
+                 const char *name) {
+  for (int i = 0; i < record_kept_steps(r); i++) {
+    const record_step *s = &r->steps[i];
+    if (s->ask == RECORD_AVR910_ID && s->result > 0) {
+      char id[8] = "";
+      diag_name_reply(&s->last, id);
+      diag_line(out, size, name);
+      diag_append(out, size,
+                  "an AVR910 programmer (\"%s\") answers at %ld baud: ", id,
+                  diag_step_rate(r, s));
+      diag_link_works(r, RECORD_AVR910_SW_VERSION, RECORD_AVR910_TYPE, out,
+                      size);
+      diag_append(out, size, "\n");
+      return true;
+    }
+  }
+  for (int i = 0; i < record_kept_steps(r); i++) {
+    const record_step *s = &r->steps[i];
+    char id[8];
+    if (s->ask == RECORD_AVR910_ID &&
+        (diag_name_reply(&s->last, id) || diag_name_reply(&s->first, id))) {
+      diag_line(out, size, name);
+      diag_append(out, size,
+                  "an AVR910 programmer that calls itself %s, not a type this "
+                  "check knows (\"AVR ISP\", \"AVR PPR\", \"AVR DEV\"): it "
+                  "answers at %ld baud in the protocol, so the link works\n",
+                  id, diag_step_rate(r, s));
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -143,7 +340,7 @@ void diagnose_check(const record_log *r, const char *name, char *out,
       diag_append(out, size,
                   "the port failed (a %s failed) during %s at %ld baud: "
                   "unplugged, or a driver failure\n",
-                  s->failed_write ? "write" : "read", step, (long)s->baud);
+                  s->failed_write ? "write" : "read", step, diag_rate(s));
       return;
     }
     if (s->short_writes > 0) {
@@ -153,7 +350,7 @@ void diagnose_check(const record_log *r, const char *name, char *out,
                   "the port did not send all of %s at %ld baud: the line "
                   "does not move (flow control held, CTS low, or a stuck "
                   "driver)\n",
-                  step, (long)s->baud);
+                  step, diag_rate(s));
       return;
     }
   }
@@ -164,111 +361,64 @@ void diagnose_check(const record_log *r, const char *name, char *out,
                 "or an adapter that echoes, not a programmer\n");
     return;
   }
-  const record_segment *stk = &r->segments[0];
-  char id[8];
-  if (diag_signon(stk, id) != NULL) {
-    diag_line(out, size, name);
-    if (strcmp(id, "AVR STK") == 0) {
-      bool clean = !record_seen(stk->seen_in, STK_NOSYNC);
-      diag_append(
-          out, size,
-          "an STK500 programmer (\"AVR STK\") answers at %ld baud: %s\n",
-          (long)stk->baud,
-          clean ? "the link works"
-                : "the link works, but some replies were out of sync "
-                  "(0x15): bytes lost or garbled now and then");
-    } else {
-      diag_append(out, size,
-                  "an STK500 device signs on as \"%s\" at %ld baud, not as "
-                  "\"AVR STK\", so the presence step counts no attempt: %s\n",
-                  id, (long)stk->baud,
-                  diag_rest_works(stk)
-                      ? "sync and the version reads work (ArduinoISP says "
-                        "\"AVR ISP\"): the link works"
-                      : "a programmer of another make");
-    }
+  if (diag_stk500(r, out, size, name) || diag_avr910(r, out, size, name)) {
     return;
   }
-  const char *avr_id = NULL;
-  int avr = diag_avr910(r, &avr_id);
-  if (avr >= 0) {
-    diag_line(out, size, name);
-    diag_append(out, size,
-                "an AVR910 programmer (\"%s\") answers at %ld baud: the link "
-                "works\n",
-                avr_id, (long)r->segments[avr].baud);
-    return;
-  }
-  if (diag_bootloader(stk)) {
-    diag_line(out, size, name);
-    diag_append(out, size,
-                "the sign-on is answered with 14 10 alone, as a bootloader "
-                "(optiboot) answers any command: a board running its "
-                "bootloader (it resets when the port opens, or its reset "
-                "button was pressed), not a programmer\n");
-    return;
-  }
-  if (stk->n_exchanges > 0 && stk->exchanges[0].n_in > 0 &&
-      stk->exchanges[0].bytes_in[0] == '?') {
-    diag_line(out, size, name);
-    diag_append(out, size,
-                "'?' answers the STK500 sign-on at %ld baud, as an AVR910 "
-                "programmer answers a command it does not know: the sign-on "
-                "got an answer, so this check does not try AVR910 here, and "
-                "misses such a programmer\n",
-                (long)stk->baud);
-    return;
-  }
-  // Bytes no programmer sends: something at another rate. Where clean
-  // STK500 replies came at some other rate, say which.
+  // Bytes no programmer sends: something at another rate, or in another
+  // protocol. Where clean STK500 replies came to the AVR910 queries at a
+  // rate other than 115200, say which.
   int noise = -1;
-  int stk500_at = -1;
-  for (int i = 0; i < n; i++) {
-    const record_segment *s = &r->segments[i];
-    if (s->bytes_in == 0) {
-      continue;
+  long stk500_at = 0;
+  for (int i = 0; i < record_kept_steps(r) && stk500_at == 0; i++) {
+    const record_step *s = &r->steps[i];
+    long rate = diag_step_rate(r, s);
+    if (s->ask == RECORD_AVR910_ID && rate != 115200 &&
+        diag_stk500_replies(s)) {
+      stk500_at = rate;
     }
-    if (stk500_at < 0 && s->baud != 115200 && diag_stk500_bytes(s)) {
-      stk500_at = i;
-    } else if (noise < 0) {
+  }
+  for (int i = 0; i < n && noise < 0; i++) {
+    const record_segment *s = &r->segments[i];
+    if (s->bytes_in > 0 && diag_rate(s) != stk500_at) {
       noise = i;
     }
   }
-  if (noise < 0 && stk500_at < 0) {
-    diag_line(out, size, name);
-    diag_append(out, size, "no byte came back at");
-    for (int i = 0; i < n; i++) {
-      bool again = false;
-      for (int k = 0; k < i; k++) {
-        again = again || r->segments[k].baud == r->segments[i].baud;
-      }
-      if (!again) {
-        diag_append(out, size, "%s %ld", i == 0 ? "" : ",",
-                    (long)r->segments[i].baud);
-      }
-    }
+  diag_line(out, size, name);
+  if (noise < 0 && stk500_at == 0) {
+    char rates[128];
+    diag_rates(r, rates, sizeof rates);
     diag_append(out, size,
-                " baud: nothing answers (not connected, the wrong port, or no "
-                "power)\n");
+                "no byte came back at %s baud: nothing answers these queries: "
+                "not connected, the wrong port, no power, or a device that "
+                "keeps silent to them (a programmer or bootloader that speaks "
+                "STK500 v2, or STK500 v1 at a rate this check does not use, "
+                "such as 57600)\n",
+                rates);
     return;
   }
-  diag_line(out, size, name);
   if (noise >= 0) {
+    // The first reply that came at that rate, as it came.
     const record_segment *s = &r->segments[noise];
     char hex[64];
     diag_hex(s->first_in, s->n_first_in, 8, hex, sizeof hex);
+    for (int i = record_kept_steps(r) - 1; i >= 0; i--) {
+      const record_step *step = &r->steps[i];
+      if (step->segment == noise && step->first.got > 0) {
+        diag_hex(step->first.bytes, step->first.got,
+                 step->first.n < 8 ? step->first.n : 8, hex, sizeof hex);
+      }
+    }
     diag_append(out, size,
                 "bytes that no programmer sends came at %ld baud (%s): "
-                "something answers at another rate",
-                (long)s->baud, hex);
+                "something answers at another rate, or in another protocol",
+                diag_rate(s), hex);
   }
-  if (stk500_at >= 0) {
+  if (stk500_at != 0) {
     diag_append(out, size,
                 "%sSTK500 v1 out-of-sync replies (0x15) came at %ld baud: an "
                 "STK500 v1 programmer at %ld baud, such as a board running "
                 "ArduinoISP; this check looks for STK500 only at 115200",
-                noise >= 0 ? "; " : "", (long)r->segments[stk500_at].baud,
-                (long)r->segments[stk500_at].baud);
+                noise >= 0 ? "; " : "", stk500_at, stk500_at);
   }
   diag_append(out, size, "\n");
 }

@@ -1,25 +1,15 @@
-// The verdict on a stress test: one line setup, one exchange a pass (the
-// 256-byte pattern and the reads that bring it back), the drains between.
+// The verdict on a stress test, from its record: one line setup; what each
+// pass brought, folded into counts (sound, short, empty, wrong) with the
+// first and the last pass that went wrong; the drains' bytes; and whether
+// the bytes that came, in the order they came, kept the pattern's order
+// (a loopback hands every byte back in order, late or not: a byte out of
+// that order was lost, garbled or added).
 #include <string.h>
 
 #include "diagnose.h"
 #include "diagnose_text.h"
 
 namespace {
-
-unsigned diag_gcd(unsigned a, unsigned b) {
-  while (b != 0) {
-    unsigned t = a % b;
-    a = b;
-    b = t;
-  }
-  return a;
-}
-
-// Whether the bytes the segment read are exactly the values it wrote.
-bool diag_same_values(const record_segment *s) {
-  return memcmp(s->seen_in, s->seen_out, sizeof s->seen_in) == 0;
-}
 
 // Whether a value went out that never came back, other than those listed.
 bool diag_missing_but(const record_segment *s, const unsigned char *except,
@@ -57,6 +47,13 @@ bool diag_seven_bits(const record_segment *s) {
   return true;
 }
 
+// "pass 3, byte 201: 0xC9 came back as 0xC8"
+void diag_where(const record_pass *p, char *out, size_t size) {
+  out[0] = '\0';
+  diag_append(out, size, "pass %lu, byte %d: 0x%02X came back as 0x%02X",
+              (unsigned long)p->pass, p->differs, p->expected, p->received);
+}
+
 }  // namespace
 
 void diagnose_stress(const record_log *r, const char *name, const char *latency,
@@ -66,7 +63,8 @@ void diagnose_stress(const record_log *r, const char *name, const char *latency,
     return;
   }
   const record_segment *s = &r->segments[0];
-  int kept = record_kept_exchanges(s);
+  const record_stress *st = &r->stress;
+  unsigned long passes = st->passes;
   char rate[80];
   rate[0] = '\0';
   if (s->runs > 0 && s->runs != s->baud) {
@@ -78,43 +76,27 @@ void diagnose_stress(const record_log *r, const char *name, const char *latency,
   diag_append(out, size, "portvet: %s: ", name);
   if (s->failed) {
     diag_append(out, size,
-                "the port failed (a %s failed) in pass %u at %s: unplugged, "
+                "the port failed (a %s failed) in pass %lu at %s: unplugged, "
                 "or a driver failure\n",
-                s->failed_write ? "write" : "read", (unsigned)s->n_exchanges,
-                rate);
+                s->failed_write ? "write" : "read", passes + 1, rate);
     return;
   }
   if (s->short_writes > 0) {
     diag_append(out, size,
-                "the port did not send all of the pattern in %lu of %u passes "
+                "the port did not send all of the pattern in %lu of %lu passes "
                 "at %s: the line does not move (flow control held, CTS low, "
                 "or a stuck driver)\n",
-                (unsigned long)s->short_writes, (unsigned)s->n_exchanges, rate);
+                (unsigned long)s->short_writes, passes, rate);
     return;
   }
   if (s->bytes_in == 0) {
     diag_append(out, size,
-                "no byte came back in %u passes at %s: TXD and RXD are not "
+                "no byte came back in %lu passes at %s: TXD and RXD are not "
                 "joined (nothing echoes), or the port does not send\n",
-                (unsigned)s->n_exchanges, rate);
+                passes, rate);
     return;
   }
-  // The passes that came back short, and how many bytes each brought.
-  int shorts = 0;
-  unsigned block = 0;
-  bool late = s->drained > 0;
-  for (int i = 0; i < kept; i++) {
-    const record_exchange *e = &s->exchanges[i];
-    if (e->got < e->out) {
-      shorts++;
-      block = diag_gcd(block, e->got);
-    }
-    // A pass that read bytes of an earlier one: they came late.
-    if (i > 0 && e->n_in > 0 && e->bytes_in[0] != 0) {
-      late = true;
-    }
-  }
-  if (shorts == 0 && s->bytes_in == s->bytes_out && diag_same_values(s)) {
+  if (st->sound == st->passes) {
     diag_append(out, size,
                 "every byte came back, in order, at %s: the line is sound\n",
                 rate);
@@ -148,14 +130,30 @@ void diagnose_stress(const record_log *r, const char *name, const char *latency,
                 rate);
     return;
   }
-  if (shorts > 0 && late && shorts >= 2 && block >= 4) {
+  // The loop went quiet: bytes in the first passes, none in the rest.
+  if (st->last_with_bytes > 0 && st->last_with_bytes < st->passes) {
     diag_append(out, size,
-                "%d of %d passes at %s ended after whole blocks of %u bytes, "
-                "and later passes took the bytes that came late: bytes come "
-                "in blocks with pauses longer than the test's timeout between "
-                "them, as a USB adapter hands them over (or the line stalls "
-                "at the same places); no sign of a lost byte\n",
-                shorts, kept, rate, block);
+                "the first %lu of %lu passes at %s brought bytes, the last "
+                "%lu none: the loop stopped answering (a contact that came "
+                "loose, or a device at the far end that stopped)\n",
+                (unsigned long)st->last_with_bytes, passes, rate,
+                (unsigned long)(st->passes - st->last_with_bytes));
+    return;
+  }
+  // Every byte that came, came in the pattern's order: what a pass missed
+  // came later, in a later pass or a drain.
+  bool in_order = r->stream_breaks == 0;
+  bool late = s->drained > 0 || st->late_starts > 0;
+  unsigned long shorts = st->short_passes;
+  if (shorts > 0 && in_order && late && shorts >= 2 && st->short_gcd >= 8 &&
+      st->short_min == st->short_gcd) {
+    diag_append(out, size,
+                "%lu of %lu passes at %s ended after whole blocks of %lu "
+                "bytes, and later passes took the bytes that came late: bytes "
+                "come in blocks with pauses longer than the test's timeout "
+                "between them, as a USB adapter hands them over (or the line "
+                "stalls at the same places); no sign of a lost byte\n",
+                shorts, passes, rate, (unsigned long)st->short_gcd);
     if (latency != NULL && latency[0] != '\0') {
       diag_append(out, size,
                   "portvet: %s: the adapter hands bytes over when its latency "
@@ -164,47 +162,37 @@ void diagnose_stress(const record_log *r, const char *name, const char *latency,
     }
     return;
   }
-  if (shorts > 0 && late) {
+  if (shorts > 0 && in_order && late) {
     diag_append(out, size,
-                "%d of %d passes at %s came back short, and later passes (or "
-                "the drains before them) took the bytes that came after: "
-                "pauses on the line longer than the test's timeout, not lost "
-                "bytes\n",
-                shorts, kept, rate);
+                "%lu of %lu passes at %s came back short, and later passes (or "
+                "the drains before them) took the bytes that came after, in "
+                "order: pauses on the line longer than the test's timeout, not "
+                "lost bytes\n",
+                shorts, passes, rate);
     return;
   }
-  if (shorts == 1 && kept > 0 &&
-      s->exchanges[kept - 1].got < s->exchanges[kept - 1].out) {
+  if (shorts == 1 && in_order && st->last_bad.pass == st->passes &&
+      st->last_bad.got < st->last_bad.sent) {
     diag_append(out, size,
                 "the last pass at %s came back short (%u of %u bytes), and no "
                 "later pass could take what came after: bytes lost, or a "
                 "pause longer than the test's timeout (a USB adapter's "
                 "buffering gives such pauses)\n",
-                rate, (unsigned)s->exchanges[kept - 1].got,
-                (unsigned)s->exchanges[kept - 1].out);
+                rate, (unsigned)st->last_bad.got, (unsigned)st->last_bad.sent);
     return;
   }
   if (shorts > 0) {
     diag_append(out, size,
-                "%d of %d passes at %s came back short, and nothing that came "
-                "later made up for them: the line loses bytes\n",
-                shorts, kept, rate);
+                "%lu of %lu passes at %s came back short, and the bytes that "
+                "came skip some of the pattern: the line loses bytes\n",
+                shorts, passes, rate);
     return;
   }
-  char gone[64];
-  gone[0] = '\0';
-  int listed = 0;
-  for (int b = 0; b < 256 && listed < 4; b++) {
-    if (record_seen(s->seen_out, (unsigned char)b) &&
-        !record_seen(s->seen_in, (unsigned char)b)) {
-      diag_append(gone, sizeof gone, "%s0x%02X", listed ? ", " : "", b);
-      listed++;
-    }
-  }
+  char first[96];
+  diag_where(&st->first_bad, first, sizeof first);
   diag_append(out, size,
-              "every pass brought all its bytes at %s, some of them wrong%s%s%s"
-              ": the line garbles bytes (noise, a loose contact, or a rate "
-              "slightly off)\n",
-              rate, listed ? " (never came back: " : "", gone,
-              listed ? ")" : "");
+              "every pass brought all its bytes at %s, %lu of %lu with bytes "
+              "out of place (first: %s): the line garbles bytes (noise, a "
+              "loose contact, or a rate slightly off)\n",
+              rate, (unsigned long)st->wrong, passes, first);
 }

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../record/record.h"
 #include "../stk500/stk500.h"
 
 void diag_append(char *out, size_t size, const char *format, ...) {
@@ -69,4 +70,29 @@ const char *diag_step(const unsigned char *out, size_t n) {
     }
   }
   return "a command";
+}
+
+const char *diag_ask(int ask) {
+  switch (ask) {
+    case RECORD_STK500_SIGN_ON:
+      return "the STK500 sign-on";
+    case RECORD_STK500_SYNC:
+      return "the STK500 get-sync";
+    case RECORD_STK500_HW_VERSION:
+      return "the STK500 hardware version read";
+    case RECORD_STK500_SW_MAJOR:
+      return "the STK500 software version read (major)";
+    case RECORD_STK500_SW_MINOR:
+      return "the STK500 software version read (minor)";
+    case RECORD_AVR910_ID:
+      return "the AVR910 identifier query";
+    case RECORD_AVR910_SW_VERSION:
+      return "the AVR910 software version query";
+    case RECORD_AVR910_HW_VERSION:
+      return "the AVR910 hardware version query";
+    case RECORD_AVR910_TYPE:
+      return "the AVR910 programmer type query";
+    default:
+      return "a step";
+  }
 }

@@ -18,4 +18,7 @@ void diag_hex(const unsigned char *bytes, size_t n, size_t max, char *out,
 // "the AVR910 identifier query"), or a neutral name for other bytes.
 const char *diag_step(const unsigned char *out, size_t n);
 
+// The name of a probe step from what it asked (record_ask).
+const char *diag_ask(int ask);
+
 #endif

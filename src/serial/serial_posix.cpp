@@ -23,6 +23,7 @@
 
 #include "../interrupt/interrupt.h"
 #include "../ports/ports.h"
+#include "../report/report.h"
 #include "serial.h"
 #include "serial_deadline.h"
 #include "serial_interval.h"
@@ -205,10 +206,11 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   record_setup(&port->record, baud, runs);
   if (runs > 0 && runs != baud && port->refused != baud) {
     port->refused = baud;
-    fprintf(stderr,
-            "portvet: %s runs at %ld baud, not %ld: the port refused that "
-            "rate\n",
-            port->name, (long)runs, (long)baud);
+    // Through the report: in a sweep the note goes in its port's block.
+    report_err(
+        "portvet: %s runs at %ld baud, not %ld: the port refused that "
+        "rate\n",
+        port->name, (long)runs, (long)baud);
   }
 }
 
@@ -259,7 +261,7 @@ int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
                         serial_io_give};
   int ok = serial_read_loop(&io, serial_total_timeout_ms(port->timeout_ms, n),
                             port->interval_ms, buf, n, got);
-  record_read(&port->record, buf, n, *got, ok, serial_now_ns() / 1000000u);
+  record_read(&port->record, buf, n, *got, ok);
   return ok;
 }
 
@@ -269,6 +271,6 @@ int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
                         serial_io_give};
   int ok = serial_write_loop(&io, serial_total_timeout_ms(port->timeout_ms, n),
                              buf, n, put);
-  record_write(&port->record, buf, n, *put, ok, serial_now_ns() / 1000000u);
+  record_write(&port->record, buf, n, *put, ok);
   return ok;
 }

@@ -16,6 +16,7 @@
 
 #include "../interrupt/interrupt.h"
 #include "../ports/ports.h"
+#include "../report/report.h"
 #include "serial.h"
 #include "serial_dcb.h"
 #include "serial_interval.h"
@@ -197,10 +198,11 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   record_setup(&port->record, baud, known ? (int32_t)now.BaudRate : 0);
   if (known && now.BaudRate != (DWORD)baud && port->refused != baud) {
     port->refused = baud;
-    fprintf(stderr,
-            "portvet: %s runs at %lu baud, not %ld: the port refused that "
-            "rate\n",
-            port->name, (unsigned long)now.BaudRate, (long)baud);
+    // Through the report: in a sweep the note goes in its port's block.
+    report_err(
+        "portvet: %s runs at %lu baud, not %ld: the port refused that "
+        "rate\n",
+        port->name, (unsigned long)now.BaudRate, (long)baud);
   }
 
   COMMTIMEOUTS timeouts;
@@ -222,7 +224,7 @@ int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
   DWORD count = 0;
   BOOL ok = ReadFile(port->handle, buf, n, &count, NULL);
   *got = count;
-  record_read(&port->record, buf, n, count, ok, GetTickCount64());
+  record_read(&port->record, buf, n, count, ok);
   return ok ? 1 : 0;
 }
 
@@ -231,6 +233,6 @@ int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
   DWORD count = 0;
   BOOL ok = WriteFile(port->handle, buf, n, &count, NULL);
   *put = count;
-  record_write(&port->record, buf, n, count, ok, GetTickCount64());
+  record_write(&port->record, buf, n, count, ok);
   return ok ? 1 : 0;
 }

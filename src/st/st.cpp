@@ -86,12 +86,18 @@ static int st_pass(serial_port *port, const unsigned char *sent) {
     errors++;
     printf("Only %d of %d bytes read\n", (int)got, (int)put);
   }
+  int differs = -1;
   for (uint32_t k = 0; k < got; k++) {
     if (received[k] != sent[k]) {
       errors++;
       printf("Expected %d and received %d\n", sent[k], received[k]);
+      differs = differs < 0 ? (int)k : differs;
     }
   }
+  // What the pass brought, for the verdict after the summary.
+  record_stress_pass(&port->record, put, got, differs,
+                     differs < 0 ? 0 : sent[differs],
+                     differs < 0 ? 0 : received[differs]);
   return errors;
 }
 

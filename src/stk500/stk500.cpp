@@ -145,10 +145,11 @@ int stk500_main(serial_port *port, int attempts, int timeout) {
   static const struct {
     const char *label;
     unsigned char parameter;
+    int ask;
   } versions[3] = {
-      {"Get version 1...", STK_HW_VER},
-      {"Get version 2...", STK_SW_MAJOR},
-      {"Get version 3...", STK_SW_MINOR},
+      {"Get version 1...", STK_HW_VER, RECORD_STK500_HW_VERSION},
+      {"Get version 2...", STK_SW_MAJOR, RECORD_STK500_SW_MAJOR},
+      {"Get version 3...", STK_SW_MINOR, RECORD_STK500_SW_MINOR},
   };
   int error = 0;
   int noSync = 0;
@@ -157,22 +158,31 @@ int stk500_main(serial_port *port, int attempts, int timeout) {
 
   stk500_ComInit(port, timeout);
 
+  // Each step goes into the port's record as the probe counted it, for the
+  // verdict after the report.
+  record_log *record = &port->record;
   stk500_label("Presence check...");
+  record_step_begin(record, RECORD_STK500_SIGN_ON);
   int result = stk500_CheckPresent(port, attempts, &noSync);
+  record_step_end(record, result, noSync);
   if (!stk500_CheckMessage(result, attempts, noSync)) {
     return 0;
   }
 
   stk500_label("Sync test...");
+  record_step_begin(record, RECORD_STK500_SYNC);
   result = stk500_GetSync(port, attempts, &noSync);
+  record_step_end(record, result, noSync);
   if (!stk500_CheckMessage(result, attempts, noSync)) {
     error = 1;
   }
 
   for (int i = 0; i < 3; i++) {
     stk500_label(versions[i].label);
+    record_step_begin(record, versions[i].ask);
     result = stk500_GetParameterValue(port, STK500_PARAMETER_ATTEMPTS,
                                       versions[i].parameter, &value, &noSync);
+    record_step_end(record, result, noSync);
     if (!stk500_CheckMessage(result, attempts, noSync)) {
       error = 1;
     }

@@ -109,7 +109,8 @@ TEST(Firmware, ArduinoIsp) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err,
             "portvet: COM1: bytes that no programmer sends came at 115200 baud "
-            "(E0 E0 E0 00): something answers at another rate; STK500 v1 "
+            "(E0 E0 E0 00): something answers at another rate, or in another "
+            "protocol; STK500 v1 "
             "out-of-sync replies (0x15) came at 19200 baud: an STK500 v1 "
             "programmer at 19200 baud, such as a board running ArduinoISP; "
             "this check looks for STK500 only at 115200\n");

@@ -7,7 +7,7 @@
 #include <deque>
 #include <memory>
 
-#include "../../sim/sim_line.h"
+#include "../../sim/sim.h"
 #include "../../src/serial/serial.h"
 #include "../../src/serial/serial_deadline.h"
 #include "../../src/serial/serial_interval.h"
@@ -20,20 +20,29 @@ const uint64_t kStartNs = 1000000000;  // the clock starts at 1 s
 struct Vt {
   const VtLine *cfg = nullptr;
   uint64_t now = kStartNs;
-  uint64_t opened = kStartNs;
-  double closed_ms = 0;
-  uint32_t rate = 0;
-  std::unique_ptr<line_wire> back;  // from the loop to the tool's receiver
+  uint32_t rate = 0;                   // the tool's
+  std::unique_ptr<line_wire> to_dev;   // from the tool to the device
+  std::unique_ptr<line_wire> to_tool;  // from the far end to the tool
   line_host host;
   std::deque<unsigned char> in;  // what the port holds for the program
-  double tx_burst = 0;           // the tool's transmitter: its burst's start
-  uint64_t tx_index = 0;         // and the next frame's place in it
-  uint64_t tx_free = 0;          // when the transmitter is idle
-  uint64_t given = 0;            // bytes the tool sent since open
-  uint64_t hold = 0;             // the loop sends nothing before this
-  uint64_t stall_at = 0;         // the tool stops then; 0: not yet known
-  bool stalled = false;          // and has stopped
-  uint64_t received = 0;         // bytes the host took from the line
+  uint64_t delivered = 0;        // bytes the port handed the program
+  std::vector<int> rates;        // every rate the tool set
+  bool hung = false;             // the device hung up
+  // The loopback.
+  double tx_burst = 0;    // the tool's transmitter: its burst's start
+  uint64_t tx_index = 0;  // and the next frame's place in it
+  uint64_t tx_free = 0;   // when the transmitter is idle
+  uint64_t given = 0;     // bytes the tool sent since open
+  uint64_t hold = 0;      // the far end sends nothing before this
+  uint64_t stall_at = 0;  // the tool stops then; 0: not yet known
+  bool stalled = false;   // and has stopped
+  uint64_t received = 0;  // bytes the host took from the line
+  // The device.
+  bool device = false;
+  int personality = 0;
+  sim_knobs knobs;
+  sim_state state;
+  long sent = 0;  // bytes of the current reply sent (echo: of all passes)
 };
 
 Vt vt;
@@ -43,37 +52,103 @@ bool Hit(int kind, uint64_t index) {
   return c->fault == kind && index == (uint64_t)c->pass * 256 + c->position;
 }
 
-// Moves the model on to time until: bytes reach the host, the host hands
-// them to the port.
+uint32_t DeviceRate() {
+  return vt.knobs.baud != 0 ? (uint32_t)vt.knobs.baud : vt.rate;
+}
+
+// A reply of the device onto the line toward the tool, from at_ns on, in
+// pieces and with pauses where the knobs say (as sim_main.cpp does).
+void DeviceReply(const unsigned char *out, size_t len, uint64_t at_ns) {
+  const sim_knobs *k = &vt.knobs;
+  uint32_t tx = k->pace ? DeviceRate() : 0;
+  for (size_t i = 0; i < len; i++) {
+    line_send(vt.to_tool.get(), out[i], tx, at_ns > vt.hold ? at_ns : vt.hold);
+    long n = ++vt.sent;
+    long wait_ms = 0;
+    if (k->pause_after >= 0 && (n - 1) % 256 == k->pause_after) {
+      wait_ms += k->pause_ms;
+    }
+    if (k->chunk > 0 && n % k->chunk == 0) {
+      wait_ms += k->gap_ms;
+    }
+    if (wait_ms > 0) {
+      vt.hold =
+          line_busy_until(vt.to_tool.get()) + (uint64_t)wait_ms * 1000000u;
+    }
+  }
+}
+
+// The device's UART took a byte: its personality answers.
+void DeviceHears(const line_byte &got) {
+  static unsigned char out[1024 * 8];
+  size_t len = 0;
+  sim_settings line = {(long)vt.rate, "8N1"};
+  sim_action action = SIM_GO_ON;
+  if (vt.personality == SIM_ECHO) {
+    action = sim_echo(&vt.knobs, &vt.state, &got.byte, 1, out, &len);
+  } else {
+    action = vt.personality == SIM_STK500
+                 ? sim_stk500(&vt.knobs, &vt.state, &line, got.byte, out, &len)
+                 : sim_avr910(&vt.knobs, &vt.state, &line, got.byte, out, &len);
+    if (len > 0) {
+      memset(out + len, 0x5A, (size_t)vt.knobs.trailing);
+      len += (size_t)vt.knobs.trailing;
+      vt.sent = 0;  // pieces and pauses count from each reply
+    }
+  }
+  if (action == SIM_HANG_UP) {
+    vt.hung = true;
+    return;
+  }
+  DeviceReply(out, len, got.at_ns);
+}
+
+uint64_t NextEvent() {
+  uint64_t e = line_next_ns(vt.to_tool.get(), vt.rate);
+  uint64_t due = line_host_due(&vt.host);
+  e = due < e ? due : e;
+  if (vt.device) {
+    uint64_t d = line_next_ns(vt.to_dev.get(), DeviceRate());
+    e = d < e ? d : e;
+  }
+  return e;
+}
+
+// Moves the model on to time until: bytes reach the device and the tool's
+// UART, the host hands them to the port.
 void Advance(uint64_t until) {
-  for (;;) {
-    uint64_t next_byte = line_next_ns(vt.back.get(), vt.rate);
+  while (!vt.hung) {
+    uint64_t to_dev =
+        vt.device ? line_next_ns(vt.to_dev.get(), DeviceRate()) : UINT64_MAX;
+    uint64_t to_tool = line_next_ns(vt.to_tool.get(), vt.rate);
     uint64_t due = line_host_due(&vt.host);
-    uint64_t e = next_byte < due ? next_byte : due;
+    uint64_t e = to_dev < to_tool ? to_dev : to_tool;
+    e = due < e ? due : e;
     if (e > until) {
       return;
     }
     unsigned char out[LINE_PACKET];
-    if (due <= next_byte) {
+    line_byte got;
+    if (due == e) {
       uint32_t n = line_host_take(&vt.host, due, out);
       vt.in.insert(vt.in.end(), out, out + n);
-      continue;
+      vt.delivered += n;
+    } else if (to_dev == e) {
+      if (line_take(vt.to_dev.get(), DeviceRate(), e, &got, 1) == 1) {
+        DeviceHears(got);
+      }
+    } else if (line_take(vt.to_tool.get(), vt.rate, e, &got, 1) == 1) {
+      if (!line_host_put(&vt.host, &got, vt.rate)) {
+        uint32_t n = line_host_take(&vt.host, got.at_ns, out);
+        vt.in.insert(vt.in.end(), out, out + n);
+        vt.delivered += n;
+        line_host_put(&vt.host, &got, vt.rate);
+      }
+      if (!vt.device && Hit(VT_STALL, vt.received) && vt.stall_at == 0) {
+        vt.stall_at = got.at_ns;
+      }
+      vt.received++;
     }
-    line_byte got;
-    if (line_take(vt.back.get(), vt.rate, e, &got, 1) != 1) {
-      continue;
-    }
-    if (!line_host_put(&vt.host, &got, vt.rate)) {
-      uint32_t n = line_host_take(&vt.host, got.at_ns, out);
-      vt.in.insert(vt.in.end(), out, out + n);
-      line_host_put(&vt.host, &got, vt.rate);
-    }
-    // The stall's byte is known by the count the host received (the loop
-    // drops none before it in the table's faults).
-    if (Hit(VT_STALL, vt.received) && vt.stall_at == 0) {
-      vt.stall_at = got.at_ns;
-    }
-    vt.received++;
   }
 }
 
@@ -83,16 +158,14 @@ uint64_t VtNow(void *) { return vt.now; }
 // ready, or to the deadline; and past the tool's stall, when the wait would
 // end in it.
 int VtWait(void *, int writing, uint64_t deadline_ns) {
-  if (!writing) {
-    while (vt.in.empty() && vt.now < deadline_ns) {
-      uint64_t next = line_next_ns(vt.back.get(), vt.rate);
-      uint64_t due = line_host_due(&vt.host);
-      uint64_t e = next < due ? next : due;
-      e = e < deadline_ns ? e : deadline_ns;
-      e = e > vt.now ? e : vt.now;
-      Advance(e);
-      vt.now = e;
-    }
+  bool stuck = vt.device && vt.knobs.stuck;
+  while (!vt.hung && vt.now < deadline_ns &&
+         (writing ? stuck : vt.in.empty())) {
+    uint64_t e = NextEvent();
+    e = e < deadline_ns ? e : deadline_ns;
+    e = e > vt.now ? e : vt.now;
+    Advance(e);
+    vt.now = e;
   }
   if (vt.stall_at != 0 && !vt.stalled && vt.now >= vt.stall_at) {
     vt.stalled = true;
@@ -102,11 +175,17 @@ int VtWait(void *, int writing, uint64_t deadline_ns) {
       vt.now = resume;
     }
   }
-  return writing || !vt.in.empty() ? 1 : 0;
+  if (vt.hung) {
+    return -1;
+  }
+  return writing ? !stuck : !vt.in.empty();
 }
 
 long VtTake(void *, unsigned char *buf, uint32_t n) {
   Advance(vt.now);
+  if (vt.hung && vt.in.empty()) {
+    return -1;
+  }
   uint32_t k = 0;
   for (; k < n && !vt.in.empty(); k++) {
     buf[k] = vt.in.front();
@@ -116,9 +195,22 @@ long VtTake(void *, unsigned char *buf, uint32_t n) {
 }
 
 // The tool's UART sends each byte back to back after the one before, or
-// now; the loop hands it back on the same frame (a wire), unless a fault
-// drops or holds it.
+// now. A device hears it at its own rate; a loopback hands it back on the
+// same frame (a wire), unless a fault drops or holds it.
 long VtGive(void *, const unsigned char *buf, uint32_t n) {
+  if (vt.hung) {
+    return -1;
+  }
+  if (vt.device) {
+    if (vt.knobs.stuck) {
+      return 0;
+    }
+    uint32_t tx = vt.knobs.pace ? vt.rate : 0;
+    for (uint32_t k = 0; k < n; k++) {
+      line_send(vt.to_dev.get(), buf[k], tx, vt.now);
+    }
+    return (long)n;
+  }
   double bit_ns = 1e9 / vt.rate;
   for (uint32_t k = 0; k < n; k++) {
     if (vt.now >= vt.tx_free) {
@@ -134,9 +226,10 @@ long VtGive(void *, const unsigned char *buf, uint32_t n) {
       continue;
     }
     uint64_t at = (uint64_t)ceil(start);
-    line_send(vt.back.get(), buf[k], vt.rate, at > vt.hold ? at : vt.hold);
+    line_send(vt.to_tool.get(), buf[k], vt.rate, at > vt.hold ? at : vt.hold);
     if (Hit(VT_PAUSE, index)) {
-      vt.hold = line_busy_until(vt.back.get()) + (uint64_t)vt.cfg->ms * 1000000;
+      vt.hold =
+          line_busy_until(vt.to_tool.get()) + (uint64_t)vt.cfg->ms * 1000000;
     }
   }
   return (long)n;
@@ -144,13 +237,29 @@ long VtGive(void *, const unsigned char *buf, uint32_t n) {
 
 const serial_io kIo = {nullptr, VtNow, VtWait, VtTake, VtGive};
 
+// The device's knobs from its command line, as portvet-sim reads them.
+bool VtDevice(const std::vector<std::string> &args) {
+  std::vector<std::string> all = {"portvet-sim"};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (std::string &a : all) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  const char *link = nullptr;
+  return sim_parse((int)all.size(), argv.data(), &vt.knobs, &vt.personality,
+                   &link) < 0;
+}
+
 }  // namespace
+
+// The personalities log what they heard; nobody reads it here.
+void sim_log(const char *, const unsigned char *, size_t,
+             const sim_settings *) {}
 
 void VtUse(const VtLine *line) { vt.cfg = line; }
 
-uint64_t VtSent(void) { return vt.given; }
+uint64_t VtDelivered(void) { return vt.delivered; }
 
-double VtClosedMs(void) { return vt.closed_ms; }
+std::vector<int> VtRates(void) { return vt.rates; }
 
 int serial_open(serial_port *port, const char *name) {
   port->fd = -1;
@@ -164,36 +273,51 @@ int serial_open(serial_port *port, const char *name) {
     snprintf(port->why, sizeof port->why, "%s: no such port", name);
     return 0;
   }
-  if (!vt.back) {
-    vt.back.reset(new line_wire);
+  if (!vt.to_tool) {
+    vt.to_tool.reset(new line_wire);
+    vt.to_dev.reset(new line_wire);
   }
-  line_init(vt.back.get());
-  vt.back->resync = vt.cfg->host == LINE_HOST_UART;
-  line_host_init(&vt.host, vt.cfg->host, vt.cfg->host_size, vt.cfg->latency_ms);
-  vt.opened = vt.now;
+  line_init(vt.to_tool.get());
+  line_init(vt.to_dev.get());
+  int host = vt.cfg->host;
+  uint32_t size = vt.cfg->host_size;
+  uint32_t latency = vt.cfg->latency_ms;
+  vt.device = !vt.cfg->device.empty();
+  if (vt.device) {
+    if (!VtDevice(vt.cfg->device)) {
+      snprintf(port->why, sizeof port->why, "%s: the device's knobs", name);
+      return 0;
+    }
+    memset(&vt.state, 0, sizeof vt.state);
+    host = (int)vt.knobs.host;
+    size = (uint32_t)vt.knobs.host_size;
+    latency = (uint32_t)vt.knobs.usb_latency_ms;
+  }
+  vt.to_tool->resync = host == LINE_HOST_UART;
+  line_host_init(&vt.host, host, size, latency);
   vt.in.clear();
+  vt.delivered = 0;
+  vt.rates.clear();
+  vt.hung = false;
   vt.tx_free = 0;
   vt.given = 0;
   vt.hold = 0;
   vt.stall_at = 0;
   vt.stalled = false;
   vt.received = 0;
+  vt.sent = 0;
   port->host = vt.cfg->told;
   port->fd = 0;
   return 1;
 }
 
-void serial_close(serial_port *port) {
-  if (port->fd >= 0) {
-    vt.closed_ms = (double)(vt.now - vt.opened) / 1e6;
-    port->fd = -1;
-  }
-}
+void serial_close(serial_port *port) { port->fd = -1; }
 
 void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   port->timeout_ms = timeout_ms;
   port->interval_ms = serial_interval_ms(timeout_ms, baud, &port->host);
   vt.rate = (uint32_t)baud;
+  vt.rates.push_back(baud);
   record_setup(&port->record, baud, baud);
 }
 
@@ -201,7 +325,7 @@ int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
                 uint32_t *got) {
   int ok = serial_read_loop(&kIo, serial_total_timeout_ms(port->timeout_ms, n),
                             port->interval_ms, buf, n, got);
-  record_read(&port->record, buf, n, *got, ok, vt.now / 1000000u);
+  record_read(&port->record, buf, n, *got, ok);
   return ok;
 }
 
@@ -209,7 +333,7 @@ int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
                  uint32_t *put) {
   int ok = serial_write_loop(&kIo, serial_total_timeout_ms(port->timeout_ms, n),
                              buf, n, put);
-  record_write(&port->record, buf, n, *put, ok, vt.now / 1000000u);
+  record_write(&port->record, buf, n, *put, ok);
   return ok;
 }
 
