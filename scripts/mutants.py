@@ -241,10 +241,10 @@ MUTANTS = [
      "    if (status == STK_FAILED) {\n      return STK500_PARAM_FAILED;\n    }\n",
      "", "a parameter read answered 0x11 is retried instead of reported"),
     ("stk500-sync-error-kept", "src/stk500/stk500.cpp",
-     "  result = stk500_GetSync(port, attempts, &noSync);\n"
-     "  if (!stk500_CheckMessage(result, attempts, noSync)) {\n    error = 1;",
-     "  result = stk500_GetSync(port, attempts, &noSync);\n"
-     "  if (!stk500_CheckMessage(result, attempts, noSync)) {\n    error = 0;",
+     "  record_step_end(record, result, noSync);\n"
+     "  if (!stk500_CheckMessage(result, attempts, noSync)) {\n    error = 1;\n  }\n\n  for",
+     "  record_step_end(record, result, noSync);\n"
+     "  if (!stk500_CheckMessage(result, attempts, noSync)) {\n    error = 0;\n  }\n\n  for",
      "a failed sync step does not mark the report"),
     ("stk500-timeout-not-read", "src/stk500/stk500.cpp",
      "stk500_ComInit(port, timeout);\n\n", "stk500_ComInit(port, 20);\n\n",
@@ -361,17 +361,81 @@ MUTANTS = [
      "  return with_bytes > 0;", "  return false;",
      "an echo is not recognised"),
     ("diag-last-noise", "src/diagnose/diagnose_check.cpp",
-     "    } else if (noise < 0) {", "    } else {",
+     "  for (int i = 0; i < n && noise < 0; i++) {",
+     "  for (int i = 0; i < n; i++) {",
      "the noise named is the last rate's, not the first's"),
     ("diag-no-bootloader", "src/diagnose/diagnose_check.cpp",
-     "e->bytes_in[0] == STK_INSYNC && e->bytes_in[1] == STK_OK) {",
-     "e->bytes_in[0] == STK_INSYNC && e->bytes_in[1] == STK_FAILED) {",
+     "stk->first.bytes[0] == STK_INSYNC && stk->first.bytes[1] == STK_OK) {",
+     "stk->first.bytes[0] == STK_INSYNC && stk->first.bytes[1] == STK_FAILED) {",
      "a bootloader's 14 10 is not recognised"),
+    # The verdicts' reading of the record: where the bytes stand.
+    ("diag-nosync-by-value", "src/diagnose/diagnose_check.cpp",
+     "      n += s->no_sync;", "      n += record_seen(s->values, 0x15);",
+     "any 0x15 in a reply is taken for an out-of-sync reply, not the probe's "
+     "count"),
+    ("diag-found-from-first-reply", "src/diagnose/diagnose_check.cpp",
+     "  if (stk->result > 0) {",
+     "  if (stk->result > 0 && stk->first.bytes[0] == STK_INSYNC) {",
+     "a programmer found after out-of-sync sign-ons is read from the first "
+     "reply"),
+    ("diag-failed-step-ignored", "src/diagnose/diagnose_check.cpp",
+     "  const record_step *failed = diag_first_failed(r, from, to);\n"
+     "  if (failed != NULL) {",
+     "  const record_step *failed = diag_first_failed(r, from, to);\n"
+     "  if (failed != NULL && failed->no_sync == 0) {",
+     "a step whose every reply was out of sync is taken for out-of-sync "
+     "replies now and then"),
+    ("diag-other-name-is-noise", "src/diagnose/diagnose_check.cpp",
+     "        (diag_name_reply(&s->last, id) || diag_name_reply(&s->first, id))) {",
+     "        (diag_name_reply(&s->last, id) && 0)) {",
+     "an AVR910 programmer of a name the check does not know is taken for "
+     "noise"),
+    ("diag-other-id-sync-ignored", "src/diagnose/diagnose_check.cpp",
+     "  bool sync_works = sync != NULL && sync->result > 0;",
+     "  bool sync_works = false && sync != NULL;",
+     "a device that signs on with another name is called another make though "
+     "its get-sync works"),
+    ("diag-silence-asked-rates", "src/diagnose/diagnose_check.cpp",
+     "  return s->runs > 0 ? s->runs : s->baud;",
+     "  return s->baud + 0 * s->runs;",
+     "the connection check's verdict names the rates asked for, not those the "
+     "port ran at"),
+    ("diag-sound-by-values", "src/diagnose/diagnose_stress.cpp",
+     "  if (st->sound == st->passes) {",
+     "  if (memcmp(s->seen_in, s->seen_out, sizeof s->seen_in) == 0) {",
+     "a stress test is called sound when every value came back, wherever"),
+    ("diag-all-bytes-with-shorts", "src/diagnose/diagnose_stress.cpp",
+     "  if (shorts > 0) {\n    diag_append(out, size,\n"
+     "                \"%lu of %lu passes at %s came back short, and the bytes",
+     "  if (shorts > 0 && 0) {\n    diag_append(out, size,\n"
+     "                \"%lu of %lu passes at %s came back short, and the bytes",
+     "passes that came back short with bytes lost are called garbled"),
+    ("diag-blocks-by-gcd", "src/diagnose/diagnose_stress.cpp",
+     "      st->short_min == st->short_gcd) {", "      1) {",
+     "short passes are called whole blocks when their counts only share a "
+     "factor"),
+    ("diag-quiet-loop-missed", "src/diagnose/diagnose_stress.cpp",
+     "  if (st->last_with_bytes > 0 && st->last_with_bytes < st->passes) {",
+     "  if (0) {",
+     "a loop that stopped answering is taken for lost bytes"),
+    ("diag-order-ignored", "src/diagnose/diagnose_stress.cpp",
+     "  bool in_order = r->stream_breaks == 0;", "  bool in_order = true;",
+     "bytes that came late are taken for all of them, though some never "
+     "came"),
+    ("record-pass-uncounted", "src/st/st.cpp",
+     "  record_stress_pass(&port->record, put, got, differs,",
+     "  record_stress_pass(&port->record, put, got, -1,",
+     "the record takes every pass that brought all its bytes for a sound one"),
+    ("sweep-note-straight", "src/serial/serial_posix.cpp",
+     "    report_err(", "    fprintf(stderr,",
+     "a sweep's note of a refused rate goes straight to standard error, into "
+     "another port's block"),
     ("diag-asked-rate", "src/diagnose/diagnose_stress.cpp",
      "  if (s->runs > 0 && s->runs != s->baud) {", "  if (0) {",
      "the stress verdict gives the rate asked, not the one the port ran at"),
     ("diag-late-as-lost", "src/diagnose/diagnose_stress.cpp",
-     "  bool late = s->drained > 0;", "  bool late = false;",
+     "  bool late = s->drained > 0 || st->late_starts > 0;",
+     "  bool late = false;",
      "bytes a drain took count as never come"),
     ("diag-seven-bits-on-prefix", "src/diagnose/diagnose_stress.cpp",
      "        !record_seen(s->seen_in, (unsigned char)(b & 0x7F))) {",

@@ -414,6 +414,15 @@ int main(int argc, char **argv) {
   if (knobs.stuck) {
     sim_fill(slave, &sim_stop);
   }
+  // Programs that open the port: each starts on an empty line. Watched
+  // before the path is out, so that no program opens it unseen.
+  int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (opens >= 0 &&
+      inotify_add_watch(opens, slave_path,
+                        IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+    close(opens);
+    opens = -1;
+  }
   printf("%s\n", slave_path);
   fflush(stdout);
 
@@ -433,14 +442,6 @@ int main(int argc, char **argv) {
       }
     }
   } else {
-    // Programs that open the port: each starts on an empty line.
-    int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (opens >= 0 &&
-        inotify_add_watch(opens, slave_path,
-                          IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
-      close(opens);
-      opens = -1;
-    }
     status = sim_device(master, slave, opens, personality, &knobs);
   }
   // Closing the master hangs up every open slave descriptor.

@@ -181,3 +181,35 @@ TEST(Restore, RefusedRateIsSaid) {
 }
 
 }  // namespace
+
+namespace {
+
+// In a sweep the ports are checked at the same time, and a later port's
+// note of a refused rate stays in its own block of standard error, after
+// every line of the ports before it; the silence verdict names the rates
+// the port ran at, not those asked for. The driver that refuses 38400 is
+// preloaded into the native tool.
+TEST(Restore, RefusedRateNoteStaysInItsPortsBlock) {
+  if (UnderWine()) GTEST_SKIP() << "the refusing driver is a native preload";
+  Sim com1 = StartSim({"stk500", "--silent-after", "0"});
+  Sim com2 = StartSim({"stk500", "--silent-after", "0"});
+  RunOptions options;
+  options.env = {{"LD_PRELOAD", PORTVET_REFUSE_RATE_SHIM},
+                 {"PORTVET_TEST_REFUSE_RATE", "38400"},
+                 {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"}};
+  RunResult run = RunPortvet(
+      {"-c0", "-r2"}, {{"COM1", com1.path}, {"COM2", com2.path}}, options);
+  ASSERT_FALSE(run.hung);
+  const std::string silence =
+      ": no byte came back at 115200, 19200, 9600 baud: nothing answers these "
+      "queries: not connected, the wrong port, no power, or a device that "
+      "keeps silent to them (a programmer or bootloader that speaks STK500 "
+      "v2, or STK500 v1 at a rate this check does not use, such as 57600)\n";
+  const std::string note =
+      " runs at 115200 baud, not 38400: the port refused that rate\n";
+  EXPECT_EQ(run.err.substr(0, run.err.find("portvet: COM3")),
+            "portvet: COM1" + note + "portvet: COM1" + silence +
+                "portvet: COM2" + note + "portvet: COM2" + silence);
+}
+
+}  // namespace

@@ -56,6 +56,61 @@ TEST(Diagnose, BytesTheDrainTookCameLate) {
                "test's timeout, not lost bytes\n");
 }
 
+// Passes that each end after `counts` bytes of a loopback that hands every
+// byte back in order, only late: each pass reads on where the last one
+// stopped. Whole blocks (one pass ends after exactly one, the others after
+// multiples of it, 8 bytes or more) are what a USB adapter hands over;
+// other counts are pauses. Which one a run shows depends on where a busy
+// machine stalls, so the counts are set here by hand.
+struct BlockCase {
+  const char *name;
+  std::vector<int> counts;
+  bool blocks;
+};
+
+void PrintTo(const BlockCase &c, std::ostream *os) { *os << c.name; }
+
+class BlockTest : public testing::TestWithParam<BlockCase> {};
+
+TEST_P(BlockTest, WholeBlocksOnly) {
+  const BlockCase &c = GetParam();
+  record_log r;
+  record_init(&r);
+  record_setup(&r, 115200, 115200);
+  std::vector<unsigned char> sent = Pattern(0, 256);
+  unsigned char next = 0;  // the stream: the next byte to come back
+  for (int got : c.counts) {
+    record_write(&r, sent.data(), 256, 256, 1);
+    std::vector<unsigned char> in;
+    int differs = -1;
+    for (int k = 0; k < got; k++) {
+      in.push_back(next);
+      if (next != k && differs < 0) differs = k;
+      next++;
+    }
+    record_read(&r, in.data(), 256, (uint32_t)got, 1);
+    record_stress_pass(&r, 256, (uint32_t)got, differs,
+                       differs < 0 ? 0 : sent[differs],
+                       differs < 0 ? 0 : in[differs]);
+  }
+  char out[DIAGNOSE_SIZE];
+  diagnose_stress(&r, "COM1", "", out, sizeof out);
+  EXPECT_EQ(std::string(out).find("whole blocks") != std::string::npos,
+            c.blocks)
+      << out;
+  EXPECT_EQ(std::string(out).find("loses bytes"), std::string::npos) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BlockTest,
+    testing::Values(BlockCase{"FtdiPackets", {62, 62, 62}, true},
+                    BlockCase{"TwoPacketsInOneRead", {62, 124, 62}, true},
+                    BlockCase{"PausesAtFives", {10, 15, 20}, false},
+                    BlockCase{"NoPassOfOneBlock", {16, 24, 16 + 24}, false}),
+    [](const testing::TestParamInfo<BlockCase> &p) {
+      return std::string(p.param.name);
+    });
+
 TEST(Diagnose, TheFirstFailureNamesTheStep) {
   record_log r;
   record_init(&r);

@@ -81,7 +81,7 @@ std::vector<VerdictCase> CheckVerdicts() {
        {"-c1", "-r2"},
        "an AVR910 programmer that calls itself AVRBOOT, not a type this check "
        "knows (\"AVR ISP\", \"AVR PPR\", \"AVR DEV\"): it answers at 115200 "
-       "baud in the protocol, so the link works",
+       "baud in the protocol (AVR109 bootloaders call themselves AVRBOOT)",
        false,
        nullptr,
        ""},

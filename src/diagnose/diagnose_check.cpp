@@ -213,7 +213,12 @@ bool diag_stk500(const record_log *r, char *out, size_t size,
     diag_append(out, size, "\n");
     return true;
   }
-  bool sync_works = diag_all_ok(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR);
+  // A get-sync that works is a working link, whatever the sign-on got.
+  const record_step *sync = diag_find(r, RECORD_STK500_SYNC);
+  bool sync_works = sync != NULL && sync->result > 0;
+  bool all_work = diag_all_ok(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR);
+  const char *works =
+      all_work ? "sync and the version reads work" : "get-sync works";
   if (stk->result == STK500_FAILED && (diag_signon_reply(&stk->first, id) ||
                                        diag_signon_reply(&stk->last, id))) {
     diag_line(out, size, name);
@@ -222,17 +227,17 @@ bool diag_stk500(const record_log *r, char *out, size_t size,
                 "\"AVR STK\", so the presence step counts no attempt: ",
                 id, rate);
     if (sync_works) {
-      diag_append(out, size,
-                  "sync and the version reads work (ArduinoISP says \"AVR "
-                  "ISP\"): ");
+      diag_append(out, size, "%s (ArduinoISP says \"AVR ISP\"): ", works);
       diag_link_works(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR, out, size);
-    } else {
-      const record_step *failed =
-          diag_first_failed(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR);
+    } else if (sync != NULL) {
       char why[256];
-      diag_why(failed, why, sizeof why);
-      diag_append(out, size, "a programmer of another make, and %s failed: %s",
-                  diag_ask(failed->ask), why);
+      diag_why(sync, why, sizeof why);
+      diag_append(out, size,
+                  "a programmer of another make, and the STK500 get-sync "
+                  "failed: %s",
+                  why);
+    } else {
+      diag_append(out, size, "a programmer of another make");
     }
     diag_append(out, size, "\n");
     return true;
@@ -246,20 +251,20 @@ bool diag_stk500(const record_log *r, char *out, size_t size,
                 "slightly off), or that wants another command first",
                 rate);
     if (sync_works) {
-      diag_append(out, size, "; get-sync and the version reads work: ");
+      diag_append(out, size, "; %s: ", works);
       diag_link_works(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR, out, size);
     }
     diag_append(out, size, "\n");
     return true;
   }
   if (sync_works) {
-    // Whatever the sign-on got, a device that syncs and reads back its
-    // versions talks STK500 over a working link.
+    // Whatever the sign-on got, a device that syncs talks STK500 over a
+    // working link.
     diag_line(out, size, name);
     diag_append(out, size,
-                "the sign-on at %ld baud got no STK500 answer, but get-sync "
-                "and the version reads work: an STK500 of another dialect; ",
-                rate);
+                "the sign-on at %ld baud got no STK500 answer, but %s: an "
+                "STK500 of another dialect; ",
+                rate, works);
     diag_link_works(r, RECORD_STK500_SYNC, RECORD_STK500_SW_MINOR, out, size);
     diag_append(out, size, "\n");
     return true;
@@ -314,7 +319,8 @@ bool diag_avr910(const record_log *r, char *out, size_t size,
       diag_append(out, size,
                   "an AVR910 programmer that calls itself %s, not a type this "
                   "check knows (\"AVR ISP\", \"AVR PPR\", \"AVR DEV\"): it "
-                  "answers at %ld baud in the protocol, so the link works\n",
+                  "answers at %ld baud in the protocol (AVR109 bootloaders "
+                  "call themselves AVRBOOT)\n",
                   id, diag_step_rate(r, s));
       return true;
     }

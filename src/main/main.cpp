@@ -20,7 +20,14 @@ int main(int argc, char **argv) {
     if (st_main(argc, argv) == 0) {
       UsageMessage();
     }
-    return 0;
+    // Whatever the test found, the status is 0; but a command line it
+    // refused (an invalid argument, or no port to test) ran nothing, and
+    // says so as the connection check does.
+    st_options options;
+    return argc > 2 && (st_ParseOptions(argc, argv, &options) != NULL ||
+                        options.port == -1)
+               ? 1
+               : 0;
   }
 
   main_options options;
