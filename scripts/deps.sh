@@ -11,5 +11,6 @@ command -v python3 >/dev/null 2>&1 || need="$need python3"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing:$need"
-$sudo apt-get update -q
+# A mirror mid-sync may fail the update of one index: the install decides.
+$sudo apt-get update -q || $sudo apt-get update -q || true
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q $need

@@ -28,6 +28,12 @@ stage() {
   ctest --preset "$name" --output-junit "$PWD/$logs/$name.xml" \
     >"$logs/$name-test.log" 2>&1
   results="$results $name=$logs/$name.xml"
+  # No process a test started is left running (the native preset builds
+  # in build/, the others in build-NAME/).
+  dir=$PWD/build-$name
+  [ "$name" = native ] && dir=$PWD/build
+  python3 scripts/leftovers.py "$dir" "$name" "$logs/$name-processes.xml"
+  results="$results $name-processes=$logs/$name-processes.xml"
 }
 
 stage native

@@ -7,9 +7,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <map>
 
 #include "harness.h"
 
@@ -210,6 +213,57 @@ TEST(Restore, RefusedRateNoteStaysInItsPortsBlock) {
   EXPECT_EQ(run.err.substr(0, run.err.find("portvet: COM3")),
             "portvet: COM1" + note + "portvet: COM1" + silence +
                 "portvet: COM2" + note + "portvet: COM2" + silence);
+}
+
+}  // namespace
+
+namespace {
+
+// Interrupts at random moments of a sweep over four devices that answer at
+// different steps (an STK500 found at once, an AVR910 programmer found at
+// 38400, a silent port that runs through every rate, a loopback): every
+// port is left as it was found, byte for byte, whichever thread the signal
+// lands on and whatever step each port's thread is at. The moments and
+// signals come from a fixed seed (PORTVET_TEST_INTERRUPTS sets how many).
+// Under Wine only SIGINT, which Wine turns into the console's Ctrl-C event;
+// it raises no event for SIGTERM or SIGHUP.
+TEST(Restore, InterruptedSweepLeavesEveryPortAsFound) {
+  std::vector<Sim> sims;
+  sims.push_back(StartSim({"stk500"}));
+  sims.push_back(StartSim({"avr910", "--baud", "38400", "--unknown", "-1"}));
+  sims.push_back(StartSim({"stk500", "--silent-after", "0"}));
+  sims.push_back(StartSim({"echo"}));
+  std::map<std::string, std::string> ports;
+  for (int i = 0; i < 4; i++) {
+    ASSERT_FALSE(sims[i].path.empty());
+    ports["COM" + std::to_string(i + 1)] = sims[i].path;
+  }
+  if (UnderWine()) {
+    // The ports as found, to a Windows program: Wine's mapping of the DCB
+    // it reads there (see LineIsAsFound).
+    RunPortvet({"-c0", "-r2", "-t5"}, ports);
+  }
+  std::vector<std::string> before;
+  for (Sim &s : sims) before.push_back(LineOf(s.path));
+  const char *count = getenv("PORTVET_TEST_INTERRUPTS");
+  int trials = count != nullptr ? atoi(count) : UnderWine() ? 20 : 100;
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  unsigned seed = 1209;
+  for (int trial = 0; trial < trials; trial++) {
+    int delay_ms = (int)(rand_r(&seed) % 260);
+    int sig = UnderWine() ? SIGINT : signals[rand_r(&seed) % 3];
+    Running running;
+    StartPortvet({"-c0", "-r2", "-t5"}, ports, &running);
+    // Under Wine the program needs a while to start before it can take a
+    // console event.
+    usleep((useconds_t)((UnderWine() ? 600 : 0) + delay_ms) * 1000);
+    running.Interrupt(sig);
+    for (int i = 0; i < 4; i++) {
+      ASSERT_EQ(LineOf(sims[i].path), before[i])
+          << "trial " << trial << " (seed 1209; signal " << sig << " after "
+          << delay_ms << " ms): COM" << i + 1 << " was left changed";
+    }
+  }
 }
 
 }  // namespace

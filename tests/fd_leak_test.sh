@@ -9,12 +9,16 @@ command -v valgrind >/dev/null 2>&1 || { echo "SKIPPED: valgrind is not installe
 dir=$(mktemp -d)      # the simulators' links: the ports portvet opens
 logs=$(mktemp -d)
 pids=""
+# Every program started here ends when this script does, however it ends
+# (ctest's timeout kills it outright, and no trap runs then).
+own=""
+command -v setpriv >/dev/null 2>&1 && own="setpriv --pdeathsig KILL --"
 trap 'kill $pids 2>/dev/null || true; rm -rf "$dir" "$logs"' EXIT
 
 sim() {  # sim NAME PERSONALITY [KNOBS...]: a fresh simulator at $dir/NAME
   name=$1
   shift
-  "$build/portvet-sim" "$@" --link "$dir/$name" >"$dir/$name.log" 2>&1 &
+  $own "$build/portvet-sim" "$@" --link "$dir/$name" >"$dir/$name.log" 2>&1 &
   pids="$pids $!"
   while [ ! -e "$dir/$name" ]; do sleep 0.02; done
 }
@@ -24,7 +28,7 @@ check() {  # check LABEL ARGS...: COM1..COM4 as set in the environment
   label=$1
   shift
   log="$logs/valgrind.log"
-  valgrind -q --track-fds=yes --error-exitcode=99 --log-file="$log" \
+  $own valgrind -q --track-fds=yes --error-exitcode=99 --log-file="$log" \
     "$build/portvet" "$@" >/dev/null || status=$?
   if [ "${status:-0}" -eq 99 ] || grep -q "Open file descriptor [0-9]*: $dir/" "$log"; then
     echo "FAIL: $label"

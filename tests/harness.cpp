@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -62,8 +63,15 @@ pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
     for (const auto &e : *env) envp.push_back(const_cast<char *>(e.c_str()));
     envp.push_back(nullptr);
   }
+  pid_t parent = getpid();
   pid_t pid = fork();
   if (pid == 0) {
+    // The child ends with the test, whatever ends the test (a failed
+    // assertion, ctest's timeout): the kernel kills it when its parent
+    // goes, setsid() below or not. A parent already gone: go too.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+      _exit(125);
+    }
     dup2(fds[1], 1);
     if (err_fd >= 0) dup2(err_fd, 2);
     close(fds[0]);

@@ -1,7 +1,10 @@
-// POSIX: SIGINT and SIGTERM put the watched ports back, then end the
-// program as the signal would have.
+// POSIX: SIGINT, SIGTERM and SIGHUP put the watched ports back, then end
+// the program as the signal would have.
+#include <pthread.h>
 #include <signal.h>
 #include <string.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -11,19 +14,38 @@ namespace {
 
 enum { INTERRUPT_SLOTS = 8 };  // ports open at once: four, and room to spare
 
+// How long an interrupt waits for the sections under way: a change of a
+// port's settings takes microseconds, but a driver may hang in one, and the
+// program must end all the same.
+const int INTERRUPT_WAIT_MS = 2000;
+
+const int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
 struct interrupt_slot {
   std::atomic<intptr_t> port_plus_one;  // 0: a free slot
   unsigned char saved[INTERRUPT_SAVED_SIZE];
   interrupt_restore restore;
 };
 
-// The table (see interrupt.h), and whether the handler is in place.
+// The table (see interrupt.h), whether the handler is in place, whether an
+// interrupt is putting the ports back, and the sections under way.
 interrupt_slot interrupt_table[INTERRUPT_SLOTS];
 std::atomic<int> interrupt_handler_set;
+std::atomic<int> interrupt_stopping;
+std::atomic<int> interrupt_busy;
 
-// Only calls that are safe in a signal handler: the restore routines,
-// signal, raise.
+// Only calls that are safe in a signal handler: atomics, nanosleep, the
+// restore routines, signal, raise, _exit.
 void interrupt_on_signal(int sig) {
+  if (interrupt_stopping.exchange(1) != 0) {
+    _exit(128 + sig);  // a second interrupt while the first is at work
+  }
+  // The sections under way end first; none begins from now on. (This
+  // thread is in none: a section blocks these signals.)
+  struct timespec ms = {0, 1000000};
+  for (int i = 0; i < INTERRUPT_WAIT_MS && interrupt_busy.load() > 0; i++) {
+    nanosleep(&ms, NULL);
+  }
   for (interrupt_slot &s : interrupt_table) {
     intptr_t port = s.port_plus_one.load() - 1;
     if (port >= 0) {
@@ -31,7 +53,7 @@ void interrupt_on_signal(int sig) {
     }
   }
   signal(sig, SIG_DFL);
-  raise(sig);
+  raise(sig);  // delivered as the handler returns: the program ends
 }
 
 void interrupt_handle(int sig) {
@@ -49,12 +71,37 @@ void interrupt_handle(int sig) {
 
 }  // namespace
 
+void interrupt_enter(interrupt_section *section) {
+  // An interrupt on this thread in the middle of the change would wait for
+  // this very section: it goes to another thread, or waits for the end.
+  sigset_t block;
+  sigemptyset(&block);
+  for (int sig : interrupt_signals) {
+    sigaddset(&block, sig);
+  }
+  pthread_sigmask(SIG_BLOCK, &block, &section->mask);
+  interrupt_busy.fetch_add(1);
+  if (interrupt_stopping.load() != 0) {
+    // Putting the ports back has begun: change nothing, the program ends.
+    interrupt_busy.fetch_sub(1);
+    for (;;) {
+      pause();
+    }
+  }
+}
+
+void interrupt_leave(interrupt_section *section) {
+  interrupt_busy.fetch_sub(1);
+  pthread_sigmask(SIG_SETMASK, &section->mask, NULL);
+}
+
 void interrupt_watch(interrupt_port port, const unsigned char *saved,
                      size_t size, interrupt_restore restore) {
   int expected = 0;
   if (interrupt_handler_set.compare_exchange_strong(expected, 1)) {
-    interrupt_handle(SIGINT);
-    interrupt_handle(SIGTERM);
+    for (int sig : interrupt_signals) {
+      interrupt_handle(sig);
+    }
   }
   for (interrupt_slot &s : interrupt_table) {
     intptr_t free = 0;

@@ -170,7 +170,12 @@ int serial_open(serial_port *port, const char *name) {
   ioctl(fd, TIOCEXCL);
   port->fd = fd;
   ports_host_of(path, &port->host);
+  // Watched before any setting changes: from here an interrupt puts the
+  // port back.
+  interrupt_section section;
+  interrupt_enter(&section);
   interrupt_watch(fd, port->saved, sizeof port->saved, serial_put_back);
+  interrupt_leave(&section);
   return 1;
 }
 
@@ -178,9 +183,14 @@ void serial_close(serial_port *port) {
   if (port->fd < 0) {
     return;
   }
+  // One section: an interrupt meanwhile waits, and never finds the
+  // descriptor closed (or another port's) under it.
+  interrupt_section section;
+  interrupt_enter(&section);
   serial_put_back(port->fd, port->saved);
   interrupt_forget(port->fd);
   close(port->fd);
+  interrupt_leave(&section);
   port->fd = -1;
 }
 
@@ -193,11 +203,15 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
     return;
   }
   int standard = serial_termios_for(&had, baud, &want);
-  // As on Windows, a setting the port refuses leaves it as it was.
+  // As on Windows, a setting the port refuses leaves it as it was. Once
+  // an interrupt puts the ports back, no setup changes one again.
+  interrupt_section section;
+  interrupt_enter(&section);
   tcsetattr(port->fd, TCSANOW, &want);
   if (!standard) {
     serial_set_custom_baud(port->fd, baud);
   }
+  interrupt_leave(&section);
   // A loopback passes at any rate: a test at a rate the port did not take
   // would say nothing about the rate asked for.
   int32_t runs = serial_actual_baud(port->fd);

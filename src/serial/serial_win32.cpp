@@ -165,8 +165,13 @@ int serial_open(serial_port *port, const char *name) {
   ports_host_of(path, &port->host);
   memcpy(port->saved, &dcb, sizeof dcb);
   memcpy(port->saved + sizeof dcb, &timeouts, sizeof timeouts);
+  // Watched before any setting changes: from here a console event puts
+  // the port back.
+  interrupt_section section;
+  interrupt_enter(&section);
   interrupt_watch((interrupt_port)port->handle, port->saved, sizeof port->saved,
                   serial_put_back);
+  interrupt_leave(&section);
   return 1;
 }
 
@@ -174,9 +179,14 @@ void serial_close(serial_port *port) {
   if (port->handle == INVALID_HANDLE_VALUE) {
     return;
   }
+  // One section: the console handler (a thread of its own) meanwhile
+  // waits, and never finds the handle closed (or reused) under it.
+  interrupt_section section;
+  interrupt_enter(&section);
   serial_put_back((interrupt_port)port->handle, port->saved);
   interrupt_forget((interrupt_port)port->handle);
   CloseHandle(port->handle);
+  interrupt_leave(&section);
   port->handle = INVALID_HANDLE_VALUE;
 }
 
@@ -190,7 +200,11 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   had.DCBlength = sizeof had;
   GetCommState(port->handle, &had);
   serial_dcb_for(&had, baud, &want);
+  // Once a console event puts the ports back, no setup changes one again.
+  interrupt_section section;
+  interrupt_enter(&section);
   SetCommState(port->handle, &want);
+  interrupt_leave(&section);
   DCB now;
   ZeroMemory(&now, sizeof now);
   now.DCBlength = sizeof now;
@@ -216,7 +230,9 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   timeouts.ReadTotalTimeoutConstant = timeout_ms;
   timeouts.WriteTotalTimeoutMultiplier = timeout_ms;
   timeouts.WriteTotalTimeoutConstant = timeout_ms;
+  interrupt_enter(&section);
   SetCommTimeouts(port->handle, &timeouts);
+  interrupt_leave(&section);
 }
 
 int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
