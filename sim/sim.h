@@ -17,7 +17,11 @@ enum {
   SIM_AVR910 = 2,
   SIM_ECHO = 4,
   SIM_NOISE = 8,
-  SIM_DEVICES = SIM_STK500 | SIM_AVR910 | SIM_ECHO,
+  SIM_STK500V2 = 16,
+  SIM_AVR109 = 32,
+  SIM_STK = SIM_STK500 | SIM_STK500V2,  // knobs of both STK500 dialects
+  SIM_910 = SIM_AVR910 | SIM_AVR109,    // knobs of AVR910 and AVR109
+  SIM_DEVICES = SIM_STK | SIM_910 | SIM_ECHO,
 };
 
 // The knobs of every personality; unused ones keep their defaults.
@@ -57,6 +61,7 @@ struct sim_knobs {
   long short_first;    // then n queries answered one byte short
   long fault_cmd;      // the query these faults hit; 0: any
   long unknown;        // reply to an unknown command; -1: none
+  long block;          // avr109: block size ('b'); 0: no block support
   // echo
   long corrupt;     // position in each 256-byte pass whose byte is flipped
   long flip;        // xor mask for the corrupted byte
@@ -94,6 +99,9 @@ sim_action sim_stk500(const sim_knobs *k, sim_state *s,
 sim_action sim_avr910(const sim_knobs *k, sim_state *s,
                       const sim_settings *line, unsigned char byte,
                       unsigned char *out, size_t *out_len);
+sim_action sim_stk500v2(const sim_knobs *k, sim_state *s,
+                        const sim_settings *line, unsigned char byte,
+                        unsigned char *out, size_t *out_len);
 sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
                     size_t in_len, unsigned char *out, size_t *out_len);
 

@@ -1,6 +1,8 @@
 // The avr910 personality: a programmer that answers one-byte ASCII commands
 // with fixed-length replies, and '?' to a command it does not know (unless
-// --unknown says otherwise).
+// --unknown says otherwise). The avr109 personality is the same with the
+// defaults of an AVR109 bootloader (AVR910's self-programming dialect): it
+// calls itself AVRBOOT and tells its block size ('b').
 #include <string.h>
 
 #include "sim.h"
@@ -68,6 +70,13 @@ static size_t avr910_answer(const sim_knobs *k, sim_state *s,
     }
     return n;
   }
+  if (f[0] == 'b' && k->block > 0) {
+    // Block mode: 'Y' and the block size (an AVR109 bootloader).
+    out[0] = 'Y';
+    out[1] = (unsigned char)(k->block >> 8);
+    out[2] = (unsigned char)(k->block & 0xFF);
+    return 3;
+  }
   switch (f[0]) {
     case 't':  // supported devices, ended by 0
       out[0] = 0x74;
@@ -133,11 +142,13 @@ sim_action sim_avr910(const sim_knobs *k, sim_state *s,
   if (s->len < 1 + avr910_operands(s->frame[0])) {
     return SIM_GO_ON;
   }
-  if (k->unknown < 0 && strchr(avr910_known, s->frame[0]) == NULL) {
+  bool known = strchr(avr910_known, s->frame[0]) != NULL ||
+               (s->frame[0] == 'b' && k->block > 0);
+  if (k->unknown < 0 && !known) {
     s->len = 0;  // noise to this programmer: no answer, no log
     return SIM_GO_ON;
   }
-  sim_log("avr910", s->frame, s->len, line);
+  sim_log(k->block > 0 ? "avr109" : "avr910", s->frame, s->len, line);
   if (k->hangup_after >= 0 && s->answered >= k->hangup_after) {
     return SIM_HANG_UP;
   }

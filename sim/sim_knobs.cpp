@@ -11,10 +11,8 @@ static const struct {
   const char *name;
   int bit;
 } sim_personalities[] = {
-    {"stk500", SIM_STK500},
-    {"avr910", SIM_AVR910},
-    {"echo", SIM_ECHO},
-    {"noise", SIM_NOISE},
+    {"stk500", SIM_STK500}, {"avr910", SIM_AVR910}, {"stk500v2", SIM_STK500V2},
+    {"avr109", SIM_AVR109}, {"echo", SIM_ECHO},     {"noise", SIM_NOISE},
 };
 
 // How a knob's value is read.
@@ -94,14 +92,17 @@ static const sim_knob_def sim_knob_defs[] = {
     {"left-framing", SIM_DEVICES, SIM_FRAME, SIM_AT(left),
      "start the line in this framing, as another program may leave it: "
      "data bits 5-8, parity N/E/O, stop bits 1-2, e.g. 7E2"},
-    {"hw-version", SIM_STK500, SIM_NUMBER, SIM_AT(hw),
-     "parameter 0x80, a byte (default 0x02)"},
-    {"sw-major", SIM_STK500, SIM_NUMBER, SIM_AT(sw_major),
-     "parameter 0x81, a byte (default 0x01)"},
-    {"sw-minor", SIM_STK500, SIM_NUMBER, SIM_AT(sw_minor),
-     "parameter 0x82, a byte (default 0x12)"},
-    {"id", SIM_STK500 | SIM_AVR910, SIM_TEXT, SIM_AT(id),
-     "identifier (default \"AVR STK\" or \"AVR ISP\")"},
+    {"hw-version", SIM_STK, SIM_NUMBER, SIM_AT(hw),
+     "parameter 0x80 (stk500v2: 0x90), a byte (default 0x02)"},
+    {"sw-major", SIM_STK, SIM_NUMBER, SIM_AT(sw_major),
+     "parameter 0x81 (stk500v2: 0x91), a byte (default 0x01; stk500v2: "
+     "0x02)"},
+    {"sw-minor", SIM_STK, SIM_NUMBER, SIM_AT(sw_minor),
+     "parameter 0x82 (stk500v2: 0x92), a byte (default 0x12; stk500v2: "
+     "0x0A)"},
+    {"id", SIM_STK | SIM_910, SIM_TEXT, SIM_AT(id),
+     "identifier (default \"AVR STK\", \"STK500_2\", \"AVR ISP\" or "
+     "\"AVRBOOT\")"},
     {"signon-end", SIM_STK500, SIM_NUMBER, SIM_AT(signon_end),
      "last byte of the sign-on reply (default 0x10)"},
     {"nosync-signon", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_signon),
@@ -116,24 +117,26 @@ static const sim_knob_def sim_knob_defs[] = {
      "answer this parameter with status 0x11; -1: none"},
     {"always", SIM_STK500, SIM_NUMBER, SIM_AT(always),
      "answer every command with this one byte; -1: off"},
-    {"silent-after", SIM_STK500 | SIM_AVR910, SIM_NUMBER, SIM_AT(silent_after),
+    {"silent-after", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(silent_after),
      "answer N commands, then none; -1: never silent"},
-    {"hangup-after", SIM_STK500 | SIM_AVR910, SIM_NUMBER, SIM_AT(hangup_after),
+    {"hangup-after", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(hangup_after),
      "answer N commands, then hang up at the next; -1: never"},
-    {"sw-digits", SIM_AVR910, SIM_DIGITS, SIM_AT(sw),
+    {"sw-digits", SIM_910, SIM_DIGITS, SIM_AT(sw),
      "software version, two characters (default 38)"},
-    {"hw-digits", SIM_AVR910, SIM_DIGITS, SIM_AT(hwv),
+    {"hw-digits", SIM_910, SIM_DIGITS, SIM_AT(hwv),
      "hardware version, two characters (default 10)"},
-    {"type", SIM_AVR910, SIM_CHAR, SIM_AT(type),
+    {"type", SIM_910, SIM_CHAR, SIM_AT(type),
      "programmer type, one character (default S)"},
-    {"garbage-first", SIM_AVR910, SIM_NUMBER, SIM_AT(garbage_first),
+    {"garbage-first", SIM_910, SIM_NUMBER, SIM_AT(garbage_first),
      "answer the first N queries with 0xA5 bytes"},
-    {"short-first", SIM_AVR910, SIM_NUMBER, SIM_AT(short_first),
+    {"short-first", SIM_910, SIM_NUMBER, SIM_AT(short_first),
      "then answer N queries one byte short"},
-    {"fault-cmd", SIM_AVR910, SIM_CHAR, SIM_AT(fault_cmd),
+    {"fault-cmd", SIM_910, SIM_CHAR, SIM_AT(fault_cmd),
      "the query (S, V, v or p) those faults hit; default: any"},
-    {"unknown", SIM_AVR910, SIM_NUMBER, SIM_AT(unknown),
+    {"unknown", SIM_910, SIM_NUMBER, SIM_AT(unknown),
      "reply byte to an unknown command (default '?'); -1: none"},
+    {"block", SIM_910, SIM_NUMBER, SIM_AT(block),
+     "block size 'b' reports, bytes (avr109: 128); 0: no 'b' (avr910)"},
     {"corrupt", SIM_ECHO, SIM_NUMBER, SIM_AT(corrupt),
      "flip the byte at this position of each 256-byte pass; -1: none"},
     {"flip", SIM_ECHO, SIM_NUMBER, SIM_AT(flip),
@@ -172,7 +175,8 @@ static void sim_personality_list(int mask, char *out) {
 
 static void sim_usage(FILE *to) {
   fprintf(to,
-          "usage: portvet-sim stk500|avr910|echo|noise [--link PATH] "
+          "usage: portvet-sim stk500|stk500v2|avr910|avr109|echo|noise "
+          "[--link PATH] "
           "[--KNOB VALUE]...\n"
           "Plays a serial device on a pseudo-terminal: prints the path of "
           "its slave side,\n"
@@ -195,7 +199,7 @@ static void sim_manual(void) {
       "portvet-sim \\- play a serial device on a pseudo-terminal\n"
       ".SH SYNOPSIS\n"
       ".B portvet-sim\n"
-      ".BR stk500 | avr910 | echo | noise\n"
+      ".BR stk500 | stk500v2 | avr910 | avr109 | echo | noise\n"
       ".RB [ \\-\\-link\n"
       ".IR PATH ]\n"
       ".RB [ \\-\\-\\fIKNOB\\fP\n"
@@ -233,9 +237,9 @@ static void sim_manual(void) {
 
 static void sim_defaults(sim_knobs *k, int personality) {
   memset(k, 0, sizeof *k);
-  k->baud = personality == SIM_STK500   ? 115200
-            : personality == SIM_AVR910 ? 19200
-                                        : 0;
+  k->baud = personality == SIM_STK500 || personality == SIM_STK500V2 ? 115200
+            : personality == SIM_AVR910 || personality == SIM_AVR109 ? 19200
+                                                                     : 0;
   k->pace = 1;
   k->host = LINE_HOST_UART;
   k->usb_latency_ms = -1;
@@ -245,15 +249,23 @@ static void sim_defaults(sim_knobs *k, int personality) {
   k->hw = 0x02;
   k->sw_major = 0x01;
   k->sw_minor = 0x12;
-  strcpy(k->id, personality == SIM_AVR910 ? "AVR ISP" : "AVR STK");
-  k->id_len = 7;
+  strcpy(k->id, personality == SIM_AVR910     ? "AVR ISP"
+                : personality == SIM_AVR109   ? "AVRBOOT"
+                : personality == SIM_STK500V2 ? "STK500_2"
+                                              : "AVR STK");
+  k->id_len = strlen(k->id);
   k->signon_end = 0x10;
   k->nosync_bytes = 1;
   k->fail_param = -1;
   k->always = -1;
   k->silent_after = -1;
   k->hangup_after = -1;
-  strcpy(k->sw, "38");
+  if (personality == SIM_STK500V2) {
+    k->sw_major = 0x02;
+    k->sw_minor = 0x0A;
+  }
+  strcpy(k->sw, personality == SIM_AVR109 ? "10" : "38");
+  k->block = personality == SIM_AVR109 ? 128 : 0;
   strcpy(k->hwv, "10");
   k->type = 'S';
   k->unknown = '?';
@@ -370,8 +382,8 @@ int sim_parse(int argc, char **argv, sim_knobs *k, int *personality,
   if (*personality == 0) {
     if (argc >= 2) {
       fprintf(stderr,
-              "portvet-sim: unknown personality '%s' (stk500, avr910, echo "
-              "or noise)\n",
+              "portvet-sim: unknown personality '%s' (stk500, stk500v2, "
+              "avr910, avr109, echo or noise)\n",
               argv[1]);
     } else {
       sim_usage(stderr);

@@ -252,7 +252,8 @@ static int sim_holders(int opens, int *holders) {
   return changed;
 }
 
-// Plays a device (stk500, avr910, echo) on the master side until the end;
+// Plays a device (stk500, stk500v2, avr910, avr109, echo) on the master
+// side until the end;
 // slave is the simulator's own hold on the slave side, opens an inotify
 // descriptor that sees programs open it (-1: none). Returns the exit
 // status.
@@ -346,6 +347,8 @@ static int sim_device(int master, int slave, int opens, int personality,
           action =
               personality == SIM_STK500
                   ? sim_stk500(k, &state, &line, got[i].byte, out, &out_len)
+              : personality == SIM_STK500V2
+                  ? sim_stk500v2(k, &state, &line, got[i].byte, out, &out_len)
                   : sim_avr910(k, &state, &line, got[i].byte, out, &out_len);
           if (out_len > 0) {
             memset(out + out_len, 0x5A, (size_t)k->trailing);

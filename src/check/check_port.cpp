@@ -27,3 +27,8 @@ void check_port(const char *name, int attempts, int timeout) {
   diagnose_check(&port.record, name, verdict, sizeof verdict);
   report_err("%s", verdict);
 }
+
+void check_port_each(const char *name, const void *how) {
+  const check_how *h = (const check_how *)how;
+  check_port(name, h->attempts, h->timeout);
+}

@@ -9,4 +9,11 @@
 // After the report, standard error says what it likely means (src/diagnose).
 void check_port(const char *name, int attempts, int timeout);
 
+// The same for a sweep (sweep.h): how points to a check_how.
+struct check_how {
+  int attempts;
+  int timeout;
+};
+void check_port_each(const char *name, const void *how);
+
 #endif

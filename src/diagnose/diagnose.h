@@ -26,8 +26,8 @@ void diagnose_stress(const record_log *r, const char *name, const char *latency,
 
 // For a refused command line: what was expected, in one line ending in
 // "\n", or "" when there is nothing to add. mode: 0 the connection check,
-// 1 the stress test. arg: the refused argument; NULL for a missing or
-// invalid port number.
+// 1 the stress test, 2 the identify mode. arg: the refused argument; NULL for a
+// missing or invalid port number.
 void diagnose_argument(int mode, const char *arg, char *out, size_t size);
 
 #endif

@@ -29,8 +29,8 @@ void diagnose_argument(int mode, const char *arg, char *out, size_t size) {
     return;
   }
   int letter = tolower((unsigned char)arg[1]);
-  bool known = letter == 'c' || letter == 'r' ||
-               (mode == 0 ? letter == 't' : letter == 'b');
+  bool known = letter == 'c' || (mode != 2 && letter == 'r') ||
+               (mode == 0 ? letter == 't' : mode == 1 && letter == 'b');
   if (arg[1] == '\0' || (arg[2] == '\0' && known)) {
     diag_append(out, size,
                 "portvet: '%s': an option takes its value in the same "
@@ -57,6 +57,10 @@ void diagnose_argument(int mode, const char *arg, char *out, size_t size) {
             "(timeout in ms); -st first selects the stress test";
         break;
     }
+  } else if (mode == 2) {
+    want = letter == 'c'
+               ? "the port is -c1 to -c4 for COM1 to COM4, or -c0 for all four"
+               : "the identify mode takes -c (port) alone";
   } else {
     switch (letter) {
       case 'c':

@@ -1,9 +1,12 @@
-// portvet: checks the serial link to an STK500 or AVR910 programmer, or
-// stress-tests a port through a TXD-RXD loopback ("-st").
+// portvet: checks the serial link to an STK500 or AVR910 programmer,
+// stress-tests a port through a TXD-RXD loopback ("-st"), or names what is
+// on each port ("-id").
 #include <stdio.h>
 #include <string.h>
 
+#include "../check/check_port.h"
 #include "../diagnose/diagnose.h"
+#include "../identify/identify.h"
 #include "../st/st.h"
 #include "../sweep/sweep.h"
 #include "options.h"
@@ -15,6 +18,14 @@ int main(int argc, char **argv) {
   if (argc < 2) {
     UsageMessage();
     return 0;
+  }
+  if (strcmp(argv[1], "-id") == 0) {
+    int usage = 0;
+    int status = id_main(argc, argv, &usage);
+    if (usage) {
+      UsageMessage();
+    }
+    return status;
   }
   if (strcmp(argv[1], "-st") == 0) {
     if (st_main(argc, argv) == 0) {
@@ -54,6 +65,7 @@ int main(int argc, char **argv) {
 
   // The ports are checked at the same time; the report comes in port
   // order, as one after another.
-  sweep_ports(names, first, last, options.attempts, options.timeout);
+  const check_how how = {options.attempts, options.timeout};
+  sweep_ports(names, first, last, check_port_each, &how);
   return 0;
 }

@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include "../check/check_port.h"
 #include "../report/report.h"
 #include "../report/report_order.h"
 #include "../serial/serial.h"
@@ -19,8 +18,8 @@ struct sweep_job {
   const char *names[SWEEP_PORTS];
   int indices[SWEEP_PORTS];  // their places in the output
   int count;
-  int attempts;
-  int timeout;
+  sweep_each each;
+  const void *how;
   thread_handle thread;
 };
 
@@ -28,7 +27,7 @@ void sweep_run(void *arg) {
   sweep_job *job = (sweep_job *)arg;
   for (int i = 0; i < job->count; i++) {
     report_to(job->out, job->indices[i]);
-    check_port(job->names[i], job->attempts, job->timeout);
+    job->each(job->names[i], job->how);
     report_to(NULL, 0);
     report_order_done(job->out, job->indices[i]);
   }
@@ -36,12 +35,12 @@ void sweep_run(void *arg) {
 
 }  // namespace
 
-void sweep_ports(const char *const *names, int first, int last, int attempts,
-                 int timeout) {
+void sweep_ports(const char *const *names, int first, int last, sweep_each each,
+                 const void *how) {
   int count = last - first + 1;
   if (count <= 1 || count > SWEEP_PORTS) {
     for (int i = first; i <= last; i++) {
-      check_port(names[i], attempts, timeout);
+      each(names[i], how);
     }
     return;
   }
@@ -67,8 +66,8 @@ void sweep_ports(const char *const *names, int first, int last, int attempts,
       job = n_jobs++;
       jobs[job].out = &out;
       jobs[job].count = 0;
-      jobs[job].attempts = attempts;
-      jobs[job].timeout = timeout;
+      jobs[job].each = each;
+      jobs[job].how = how;
     }
     jobs[job].names[jobs[job].count] = names[first + i];
     jobs[job].indices[jobs[job].count] = i;

@@ -3,13 +3,18 @@
 // port record; the output comes in port order, byte for byte as checking
 // them one after another would give it (report_order.h). Two COMn that name
 // one device are checked one after the other, on one thread, as before.
+// The connection check and the identify mode sweep alike.
 #ifndef PORTVET_SWEEP_H
 #define PORTVET_SWEEP_H
 
 enum { SWEEP_PORTS = 4 };  // COM1..COM4
 
-// Checks names[first..last] (at most four) with the connection check.
-void sweep_ports(const char *const *names, int first, int last, int attempts,
-                 int timeout);
+// What a sweep does with each port: its name, and how (the mode's own
+// options).
+typedef void (*sweep_each)(const char *name, const void *how);
+
+// Runs each on names[first..last] (at most four).
+void sweep_ports(const char *const *names, int first, int last, sweep_each each,
+                 const void *how);
 
 #endif

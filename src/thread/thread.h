@@ -1,5 +1,5 @@
-// Threads and a mutex, the little of them a sweep needs: pthreads on POSIX,
-// the kernel's threads and critical sections on Windows.
+// Threads, a mutex and a sleep, the little of them a sweep needs: pthreads on
+// POSIX, the kernel's threads and critical sections on Windows.
 #ifndef PORTVET_THREAD_H
 #define PORTVET_THREAD_H
 
@@ -34,5 +34,8 @@ int thread_start(thread_handle *t, void (*run)(void *), void *arg);
 
 // Waits for the thread to end.
 void thread_join(thread_handle *t);
+
+// Lets the calling thread sleep for ms milliseconds.
+void thread_sleep_ms(unsigned ms);
 
 #endif

@@ -1,3 +1,6 @@
+#include <errno.h>
+#include <time.h>
+
 #include "thread.h"
 
 void thread_mutex_init(thread_mutex *m) { pthread_mutex_init(&m->mutex, NULL); }
@@ -21,3 +24,9 @@ int thread_start(thread_handle *t, void (*run)(void *), void *arg) {
 }
 
 void thread_join(thread_handle *t) { pthread_join(t->thread, NULL); }
+
+void thread_sleep_ms(unsigned ms) {
+  struct timespec left = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}

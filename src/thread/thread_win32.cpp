@@ -38,3 +38,5 @@ void thread_join(thread_handle *t) {
   WaitForSingleObject(t->handle, INFINITE);
   CloseHandle(t->handle);
 }
+
+void thread_sleep_ms(unsigned ms) { Sleep(ms); }

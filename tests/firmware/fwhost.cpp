@@ -1,8 +1,9 @@
-// fwhost: runs real AVR firmware on an emulated ATmega328P (simavr) with
-// its UART on a pseudo-terminal, so that portvet can talk to it as to a
-// programmer on a serial port.
+// fwhost: runs real AVR firmware on an emulated ATmega328P or ATmega2560
+// (simavr) with its UART on a pseudo-terminal, so that portvet can talk to
+// it as to a programmer on a serial port.
 //
-//   fwhost [--board | --button] [--settle MS] FIRMWARE.elf|FIRMWARE.hex
+//   fwhost [--mcu atmega328p|atmega2560] [--boot ADDR] [--board | --button]
+//          [--settle MS] FIRMWARE.elf|FIRMWARE.hex
 //
 // Runs the chip MS milliseconds of its own time (default 0), as a
 // programmer boots after it is plugged in, then prints the path of the
@@ -11,9 +12,11 @@
 // external" (the port was opened) and "reset watchdog".
 //
 // Without --board the chip starts at address 0 and nothing resets it but
-// its watchdog: a programmer on its own. --board plays an Arduino Uno: the
-// chip starts in the boot section of a 512-byte bootloader (0x7E00, as its
-// BOOTRST fuse says), powers up with the power-on flag set, and resets
+// its watchdog: a programmer on its own. --board plays an Arduino board: the
+// chip starts in its boot section (ADDR, a byte address: 0x7E00 by
+// default, an Uno's 512-byte bootloader; 0x7800 for the 2 KB one of older
+// boards; 0x3E000 for a Mega 2560's 8 KB), as its BOOTRST fuse says,
+// powers up with the power-on flag set, and resets
 // whenever a program opens the port, as the board's DTR line does through
 // its auto-reset capacitor: held in reset for the 65 ms start-up delay of
 // its fuses (SUT=11), then started with the external-reset flag set.
@@ -50,8 +53,7 @@ static volatile sig_atomic_t fwhost_stop = 0;
 static void fwhost_on_signal(int) { fwhost_stop = 1; }
 
 enum {
-  FWHOST_FLASH = 32 * 1024,  // ATmega328P
-  FWHOST_BOOTRST = 0x7E00,   // an Uno's boot section (BOOTSZ: 256 words)
+  FWHOST_BOOTRST = 0x7E00,  // an Uno's boot section (BOOTSZ: 256 words)
   FWHOST_MCUSR = 0x54,       // data-space address of MCUSR
   FWHOST_PORF = 0x01,
   FWHOST_EXTRF = 0x02,
@@ -84,8 +86,9 @@ static void fwhost_keep_time(avr_t *avr, uint64_t chip_ns) {
   }
 }
 
-// Loads an Intel HEX file; returns its lowest address, or -1.
-static long fwhost_load_hex(avr_t *avr, const char *path) {
+// Loads an Intel HEX file into a flash of flash bytes; returns its lowest
+// address, or -1.
+static long fwhost_load_hex(avr_t *avr, const char *path, uint32_t flash) {
   ihex_chunk_p chunks = NULL;
   int count = read_ihex_chunks(path, &chunks);
   if (count <= 0) {
@@ -95,10 +98,10 @@ static long fwhost_load_hex(avr_t *avr, const char *path) {
   for (int i = 0; i < count; i++) {
     uint32_t base = chunks[i].baseaddr;
     uint32_t size = chunks[i].size;
-    if (base == 0x7FFE && size == 2) {
+    if (base == flash - 2 && size == 2) {
       continue;  // a bootloader's version word, not code
     }
-    if (base + size > FWHOST_FLASH) {
+    if (base + size > flash) {
       fprintf(stderr, "fwhost: %s: %u bytes at 0x%X run past the flash\n", path,
               size, base);
       free_ihex_chunks(chunks);
@@ -158,6 +161,8 @@ int main(int argc, char **argv) {
   int board = 0;
   int button = 0;
   long settle_ms = 0;
+  const char *mcu = "atmega328p";
+  long boot = FWHOST_BOOTRST;
   int i = 1;
   for (; i < argc - 1; i++) {
     if (strcmp(argv[i], "--board") == 0) {
@@ -166,31 +171,36 @@ int main(int argc, char **argv) {
       button = 1;
     } else if (strcmp(argv[i], "--settle") == 0 && i + 2 < argc) {
       settle_ms = atol(argv[++i]);
+    } else if (strcmp(argv[i], "--mcu") == 0 && i + 2 < argc) {
+      mcu = argv[++i];
+    } else if (strcmp(argv[i], "--boot") == 0 && i + 2 < argc) {
+      boot = strtol(argv[++i], NULL, 0);
     } else {
       break;
     }
   }
   if (i != argc - 1 || (board && button)) {
     fprintf(stderr,
-            "usage: fwhost [--board | --button] [--settle MS] "
-            "FIRMWARE.elf|FIRMWARE.hex\n");
+            "usage: fwhost [--mcu atmega328p|atmega2560] [--boot ADDR] "
+            "[--board | --button] [--settle MS] FIRMWARE.elf|FIRMWARE.hex\n");
     return 2;
   }
+  uint32_t flash = strcmp(mcu, "atmega2560") == 0 ? 256 * 1024 : 32 * 1024;
   const char *path = argv[i];
   // simavr talks about what it loads on standard output: send that to
   // standard error, so that the first line of standard output is the path.
   int out = dup(1);
   dup2(2, 1);
-  avr_t *avr = avr_make_mcu_by_name("atmega328p");
+  avr_t *avr = avr_make_mcu_by_name(mcu);
   if (avr == NULL || avr_init(avr) != 0) {
-    fprintf(stderr, "fwhost: simavr has no atmega328p\n");
+    fprintf(stderr, "fwhost: simavr has no %s\n", mcu);
     return 1;
   }
   avr->frequency = FWHOST_HZ;
   long base = 0;
   size_t len = strlen(path);
   if (len > 4 && strcmp(path + len - 4, ".hex") == 0) {
-    base = fwhost_load_hex(avr, path);
+    base = fwhost_load_hex(avr, path, flash);
   } else {
     elf_firmware_t fw;
     memset(&fw, 0, sizeof fw);
@@ -207,7 +217,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   if (board || button) {
-    avr->reset_pc = FWHOST_BOOTRST;
+    avr->reset_pc = (avr_flashaddr_t)boot;
     avr->pc = avr->reset_pc;
     avr->data[FWHOST_MCUSR] = (uint8_t)(board ? FWHOST_PORF : FWHOST_EXTRF);
   }

@@ -87,9 +87,12 @@ void DeviceHears(const line_byte &got) {
   if (vt.personality == SIM_ECHO) {
     action = sim_echo(&vt.knobs, &vt.state, &got.byte, 1, out, &len);
   } else {
-    action = vt.personality == SIM_STK500
-                 ? sim_stk500(&vt.knobs, &vt.state, &line, got.byte, out, &len)
-                 : sim_avr910(&vt.knobs, &vt.state, &line, got.byte, out, &len);
+    action =
+        vt.personality == SIM_STK500
+            ? sim_stk500(&vt.knobs, &vt.state, &line, got.byte, out, &len)
+        : vt.personality == SIM_STK500V2
+            ? sim_stk500v2(&vt.knobs, &vt.state, &line, got.byte, out, &len)
+            : sim_avr910(&vt.knobs, &vt.state, &line, got.byte, out, &len);
     if (len > 0) {
       memset(out + len, 0x5A, (size_t)vt.knobs.trailing);
       len += (size_t)vt.knobs.trailing;

@@ -1,0 +1,30 @@
+// The identify mode (first argument "-id"): names what is on each port,
+// one line per port on standard output. For each port it tries the serial
+// AVR programmer and bootloader families at their usual rates, cheapest and
+// most likely first (STK500 v1 at 115200, 57600 and 19200; STK500 v2 at
+// 115200; AVR910 and AVR109 at 115200, 38400, 19200 and 9600), stops at
+// the first certain answer, and says what is there, speaking what, at which
+// rate, a programmer or a board's bootloader, and the bytes that decided
+// it; or what was seen where nothing was certain. A bootloader's answer
+// means a board that reset when the port opened: the mode waits it out and
+// asks again, for the program the board runs after it (ArduinoISP, say).
+//
+// It sends only read-only queries (get-sync, sign-on and parameter reads;
+// STK500 v2's sign-on and parameter reads; AVR910's identifier, version,
+// type and capability queries), never a command that writes, erases or
+// enters programming mode, and leaves every port as it found it. The ports
+// of -c0 are identified at the same time, as the connection check's sweep
+// does.
+#ifndef PORTVET_IDENTIFY_H
+#define PORTVET_IDENTIFY_H
+
+// Runs the mode on the whole argument vector (argv[1] is "-id"). Returns the
+// exit status: 0 once the ports are identified, 1 for a command line it
+// refused. *usage is set when "-id" came alone: the caller shows the usage
+// text.
+int id_main(int argc, char **argv, int *usage);
+
+// Identifies one port and prints its line (for the sweep; how is unused).
+void id_port_each(const char *name, const void *how);
+
+#endif
