@@ -45,6 +45,16 @@ void id_stk500v1(serial_port *port, id_found *found) {
   // A device that heard garbage before (other rates' queries) may answer
   // out of sync once or twice before it takes a command whole.
   for (int attempt = 0; attempt < 3 && !in_sync; attempt++) {
+    if (attempt > 0 && n > 0 && reply[0] == STK_NOSYNC) {
+      // Out of sync: the device holds part of a command from the garbage
+      // of other rates. The end-of-command byte alone ends it, and the
+      // next get-sync starts a command of its own.
+      static const unsigned char end[] = {STK_CRC_EOP};
+      if (id_exchange(port, end, sizeof end, reply, 2) < 0) {
+        found->outcome = ID_FAILED;
+        return;
+      }
+    }
     n = id_exchange(port, sync, sizeof sync, reply, 2);
     if (n < 0) {
       found->outcome = ID_FAILED;

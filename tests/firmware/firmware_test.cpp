@@ -228,3 +228,125 @@ TEST(Firmware, SweepWithArduinoIspOnCom1) {
 }
 
 }  // namespace
+
+namespace {
+
+// A bootloader as Debian's arduino-core-avr ships it, built and unchanged.
+std::string Bootloader(const char *path) {
+  return std::string(PORTVET_ARDUINO_AVR) + "/bootloaders/" + path;
+}
+
+struct IdFirmwareCase {
+  const char *name;
+  std::vector<std::string> fwhost;
+  std::string line;  // after "COM1: "
+};
+
+void PrintTo(const IdFirmwareCase &c, std::ostream *os) { *os << c.name; }
+
+class IdFirmwareTest : public testing::TestWithParam<IdFirmwareCase> {};
+
+// The identify mode names real firmware on the emulated chip, from the
+// firmware's own answers (see the sources: ArduinoISP.ino, optiboot.c,
+// ATmegaBOOT_168.c, stk500boot.c): its family, name, versions and rate, and
+// whether it is a programmer or a board's bootloader. A board resets when
+// the port opens; its bootloader answers for a second, then it runs its
+// program, which the mode asks for after a wait.
+TEST_P(IdFirmwareTest, NamesTheFirmware) {
+  const IdFirmwareCase &c = GetParam();
+  Sim chip = StartDevice(PORTVET_FWHOST, c.fwhost);
+  ASSERT_FALSE(chip.path.empty()) << "fwhost did not start";
+  RunResult run = RunPortvet({"-id", "-c1"}, {{"COM1", chip.path}});
+  ASSERT_FALSE(run.hung);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, Banner() + "\nCOM1: " + c.line + "\n");
+}
+
+const char kArduinoIsp[] =
+    "ArduinoISP, a programmer: STK500 v1 \"AVR ISP\", hardware 2, software "
+    "1.18, at 19200 baud";
+const char kIspBytes[] =
+    "; decided by get-sync 14 10, sign-on 14 41 56 52 20 49 53 50 10, "
+    "parameter 0x93 14 53 10";
+
+INSTANTIATE_TEST_SUITE_P(
+    Firmware, IdFirmwareTest,
+    testing::Values(
+        // ArduinoISP without auto-reset: the sketch at its 19200.
+        IdFirmwareCase{"ArduinoIspAlone",
+                       {"--settle", "600", Firmware("ArduinoISP.hex")},
+                       std::string(kArduinoIsp) + kIspBytes},
+        // An Uno running ArduinoISP: optiboot answers at 115200 after the
+        // reset (get-sync and sign-on 14 10; its version, 4.4, as the
+        // software version), then the sketch.
+        IdFirmwareCase{"ArduinoIspOnAnUno",
+                       {"--board", "--settle", "600",
+                        Firmware("ArduinoISP_with_bootloader.hex")},
+                       std::string(kArduinoIsp) +
+                           ", on a board whose bootloader answers for a second "
+                           "after the port opens (optiboot, a board's "
+                           "bootloader: STK500 v1, version 4.4, at 115200 "
+                           "baud)" +
+                           kIspBytes},
+        // optiboot alone: after its second, the empty application.
+        IdFirmwareCase{"Optiboot",
+                       {"--board", Firmware("optiboot_atmega328.hex")},
+                       "optiboot, a board's bootloader: STK500 v1, version "
+                       "4.4, at 115200 baud, for a second after the port "
+                       "opens; what the board runs after it answers none of "
+                       "these queries; decided by get-sync 14 10, sign-on 14 "
+                       "10, version 14 04 10"},
+        // The older bootloader (Duemilanove, early Nano) at 57600: it also
+        // says "AVR ISP", but answers ArduinoISP's parameter 0x93 with 0.
+        // Without an application it runs again after its wait.
+        IdFirmwareCase{
+            "OlderBootloaderAt57600",
+            {"--board", "--boot", "0x7800",
+             Bootloader("atmega/ATmegaBOOT_168_atmega328.hex")},
+            "ATmegaBOOT, a board's bootloader: STK500 v1 \"AVR ISP\", "
+            "hardware 2, software 1.16, at 57600 baud, and still after a "
+            "wait: the board runs no other program that answers; decided by "
+            "get-sync 14 10, sign-on 14 41 56 52 20 49 53 50 10, parameter "
+            "0x93 14 00 10"},
+        // The Mega 2560's STK500 v2 bootloader, on an emulated ATmega2560.
+        IdFirmwareCase{
+            "Mega2560Bootloader",
+            {"--mcu", "atmega2560", "--board", "--boot", "0x3E000",
+             Bootloader("stk500v2/stk500boot_v2_mega2560.hex")},
+            "the Arduino Mega 2560's bootloader: STK500 v2 \"AVRISP_2\", "
+            "hardware 15, software 2.10, at 115200 baud, and still after a "
+            "wait: the board runs no other program that answers; decided by "
+            "sign-on 1B 01 00 0B 0E 01 00 08 41 56 52 49 53 50 5F 32 74"}),
+    [](const testing::TestParamInfo<IdFirmwareCase> &p) {
+      return std::string(p.param.name);
+    });
+
+// The connection check with its own defaults against the two bootloaders
+// it cannot reach (STK500 v1 at 57600; STK500 v2): nothing answers its
+// queries, and the verdict says that silence means only that, naming such
+// devices beside an empty port.
+TEST(Firmware, BootloadersTheCheckCannotReachAtTheDefaults) {
+  const std::vector<std::vector<std::string>> chips = {
+      {"--board", "--boot", "0x7800",
+       Bootloader("atmega/ATmegaBOOT_168_atmega328.hex")},
+      {"--mcu", "atmega2560", "--board", "--boot", "0x3E000",
+       Bootloader("stk500v2/stk500boot_v2_mega2560.hex")}};
+  for (const auto &args : chips) {
+    Sim chip = StartDevice(PORTVET_FWHOST, args);
+    ASSERT_FALSE(chip.path.empty()) << "fwhost did not start";
+    RunResult run = RunPortvet({"-c1"}, {{"COM1", chip.path}});
+    ASSERT_FALSE(run.hung);
+    EXPECT_EQ(run.out, Banner() +
+                           "\nChecking COM1:\nPresence check...timeout\n" +
+                           Nothing(50) + "\n\n");
+    EXPECT_EQ(run.err,
+              "portvet: COM1: no byte came back at 115200, 38400, 19200, 9600 "
+              "baud: nothing answers these queries: not connected, the wrong "
+              "port, no power, or a device that keeps silent to them (a "
+              "programmer or bootloader that speaks STK500 v2, or STK500 v1 at "
+              "a rate this check does not use, such as 57600)\n")
+        << args.back();
+  }
+}
+
+}  // namespace

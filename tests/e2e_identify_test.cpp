@@ -1,0 +1,199 @@
+// The identify mode end to end: portvet -id against the simulator's
+// devices, each at its own rate: one line on standard output naming what
+// is there, and, from the device's own log, no command heard that writes,
+// erases or enters programming mode. The real firmware (ArduinoISP, optiboot,
+// the older 57600 bootloader, the Mega 2560's STK500 v2 bootloader) is in
+// firmware/firmware_test.cpp.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "harness.h"
+
+namespace {
+
+struct IdCase {
+  const char *name;
+  std::vector<std::string> sim;  // personality and knobs; empty: no device
+  std::string line;              // after "COM1: "; a regex if regex is set
+  bool regex;
+  const char *not_under_wine;
+};
+
+void PrintTo(const IdCase &c, std::ostream *os) { *os << c.name; }
+
+// Whether a command a device logged writes, erases, or enters or leaves
+// programming mode (STK500 v1: set parameter or device, program mode,
+// erase, load address, universal, program; STK500 v2: the same by body;
+// AVR910 and AVR109: erase, program mode, select, address, writes, exit).
+// Whatever a device hears, at its own rate or garbled from another, must
+// be none of these.
+bool Harmful(const std::string &who, const std::vector<int> &bytes) {
+  if (bytes.empty()) return false;
+  if (who == "stk500") {
+    int c = bytes[0];
+    return c == 0x40 || c == 0x42 || c == 0x45 || c == 0x50 || c == 0x51 ||
+           c == 0x52 || c == 0x55 || c == 0x56 || (c >= 0x60 && c <= 0x67);
+  }
+  if (who == "stk500v2") {
+    if (bytes.size() < 6) return false;
+    int c = bytes[5];
+    return c == 0x02 || c == 0x04 || c == 0x06 || c == 0x07 ||
+           (c >= 0x10 && c <= 0x13) || c == 0x15 || c == 0x17 || c == 0x19 ||
+           c == 0x1D;
+  }
+  if (who == "avr910" || who == "avr109") {
+    return std::string("ePLTAcCmDlBE").find((char)bytes[0]) !=
+           std::string::npos;
+  }
+  return false;
+}
+
+// Every command the device logged (as "stk500 31(1) 20 @115200 8N1").
+void ExpectNothingHarmful(const std::string &log) {
+  std::istringstream lines(log);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string who, word;
+    words >> who;
+    std::vector<int> bytes;
+    while (words >> word && word[0] != '@') {
+      bytes.push_back(std::stoi(word.substr(0, 2), nullptr, 16));
+    }
+    EXPECT_FALSE(Harmful(who, bytes)) << "the device heard: " << line;
+  }
+}
+
+class IdentifyTest : public testing::TestWithParam<IdCase> {};
+
+TEST_P(IdentifyTest, NamesWhatIsThere) {
+  const IdCase &c = GetParam();
+  if (UnderWine() && c.not_under_wine != nullptr)
+    GTEST_SKIP() << c.not_under_wine;
+  RunResult run = RunOnCom1(
+      c.sim.empty() ? "" : c.sim[0],
+      c.sim.empty() ? std::vector<std::string>()
+                    : std::vector<std::string>(c.sim.begin() + 1, c.sim.end()),
+      {"-id", "-c1"});
+  ASSERT_FALSE(run.hung);
+  EXPECT_EQ(run.status, 0);
+  std::string head = Banner() + "\n";
+  ASSERT_EQ(run.out.compare(0, head.size(), head), 0) << run.out;
+  std::string line = run.out.substr(head.size());
+  if (c.regex) {
+    EXPECT_TRUE(std::regex_match(line, std::regex("COM1: " + c.line + "\n")))
+        << line;
+  } else {
+    EXPECT_EQ(line, "COM1: " + c.line + "\n");
+  }
+  ExpectNothingHarmful(run.log);
+}
+
+const char kStk500[] =
+    "an STK500 programmer: STK500 v1 \"AVR STK\", hardware 2, software 1.18, "
+    "at 115200 baud; decided by get-sync 14 10, sign-on 14 41 56 52 20 53 54 "
+    "4B 10";
+
+std::string Avr910At(int baud) {
+  return "an AVR910 programmer: AVR910 \"AVR ISP\", software 3.8, hardware "
+         "1.0, serial, at " +
+         std::to_string(baud) + " baud; decided by 'S' 41 56 52 20 49 53 50";
+}
+
+std::string Avr109At(int baud) {
+  return "an AVR109 bootloader: AVR109 \"AVRBOOT\", software 1.0, block size "
+         "128, at " +
+         std::to_string(baud) +
+         " baud, and still after a wait: the board runs no other program "
+         "that answers; decided by 'S' 41 56 52 42 4F 4F 54";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, IdentifyTest,
+    testing::Values(
+        IdCase{"Stk500", {"stk500"}, kStk500, false, nullptr},
+        IdCase{"Stk500At57600",
+               {"stk500", "--baud", "57600"},
+               std::regex_replace(kStk500, std::regex("115200"), "57600"),
+               false,
+               nullptr},
+        IdCase{"Stk500v2",
+               {"stk500v2"},
+               "an STK500 programmer: STK500 v2 \"STK500_2\", hardware 2, "
+               "software 2.10, at 115200 baud; decided by sign-on 1B 01 00 0B "
+               "0E 01 00 08 53 54 4B 35 30 30 5F 32 02",
+               false,
+               nullptr},
+        IdCase{"AvrispMk2",
+               {"stk500v2", "--id", "AVRISP_MK2", "--hw-version", "1"},
+               "an AVRISP programmer: STK500 v2 \"AVRISP_MK2\", hardware 1, "
+               "software 2.10, at 115200 baud; decided by sign-on 1B 01 00 0D "
+               "0E 01 00 0A 41 56 52 49 53 50 5F 4D 4B 32 76",
+               false,
+               nullptr},
+        // An AVR910 programmer that answers commands it does not know with
+        // '?', and one that ignores them, at each of its rates.
+        IdCase{"Avr910At19200", {"avr910"}, Avr910At(19200), false, nullptr},
+        IdCase{"Avr910At38400",
+               {"avr910", "--baud", "38400", "--unknown", "-1"},
+               Avr910At(38400),
+               false,
+               nullptr},
+        IdCase{"Avr910At9600",
+               {"avr910", "--baud", "9600"},
+               Avr910At(9600),
+               false,
+               nullptr},
+        IdCase{"Avr109At19200", {"avr109"}, Avr109At(19200), false, nullptr},
+        IdCase{"Avr109At115200",
+               {"avr109", "--baud", "115200"},
+               Avr109At(115200),
+               false,
+               nullptr},
+        // Told apart: a loopback, an empty port, a device at a rate no
+        // family uses (an STK500 at 31250), noise, a port that fails.
+        IdCase{"Loopback",
+               {"echo"},
+               "a loopback: what the tool sends comes back as it was sent at "
+               "115200 baud (TXD joined to RXD, or an adapter that echoes), "
+               "not a programmer",
+               false,
+               nullptr},
+        IdCase{"NothingThere",
+               {"stk500", "--silent-after", "0"},
+               "nothing answers: no byte came back at 115200, 57600, 38400, "
+               "19200, 9600 baud to any family's query: not connected, the "
+               "wrong port, no power, or a device that keeps silent at these "
+               "rates",
+               false,
+               nullptr},
+        IdCase{
+            "RateNoFamilyUses",
+            {"stk500", "--baud", "31250"},
+            "something unknown: bytes that fit no family came at 115200 "
+            "baud \\([0-9A-F]{2}( [0-9A-F]{2})*( \\.\\.\\.)?\\): a device at "
+            "a rate no family uses, or in another protocol",
+            true,
+            nullptr},
+        IdCase{
+            "Noise",
+            {"noise"},
+            "noise: bytes come without a query \\(([0-9A-F]{2} ){7}[0-9A-F]{2}"
+            " \\.\\.\\.\\): noise on the line, or a device that streams; not a "
+            "programmer",
+            true,
+            kWineNoiseBeforeSetup},
+        IdCase{"PortFails",
+               {"stk500", "--hangup-after", "0"},
+               "the port failed during the STK500 v1 get-sync at 115200 baud: "
+               "unplugged, or a driver failure",
+               false,
+               kWineHangUp},
+        IdCase{"NoPort", {}, "cannot be opened", false, nullptr}),
+    [](const testing::TestParamInfo<IdCase> &p) {
+      return std::string(p.param.name);
+    });
+
+}  // namespace
