@@ -21,6 +21,10 @@ int SilentCheckMs(int t) { return 2 * t + 4 * (2 * t + 8 * t); }
 
 const std::string kSilentBlock =
     "\nChecking COM1:\nPresence check...timeout\n" + Nothing(2) + "\n\n";
+const char kNothingThere[] =
+    ": nothing answers: no byte came back at 115200, 57600, 38400, 19200, "
+    "9600 baud to any family's query: not connected, the wrong port, no "
+    "power, or a device that keeps silent at these rates\n";
 const std::string kStuckBlock =
     "\nChecking COM1:\nPresence check...Can't read/write port\n\n"
     "AVR910 presence check (115200 baud)...Can't read/write port\n\n\n";
@@ -117,27 +121,62 @@ namespace {
 // The sweep checks its ports at the same time: four silent ports take the
 // time of one (never less: each port's own waits are as the model says),
 // not four times that; the output is as the one-at-a-time sweep prints it.
-TEST(SweepTiming, FourSilentPortsInTheTimeOfOne) {
+// So does the identify mode.
+struct SweepCase {
+  const char *name;
+  std::vector<std::string> args;
+  std::string (*block)(const std::string &port);
+  int one_port_ms;
+};
+
+void PrintTo(const SweepCase &c, std::ostream *os) { *os << c.name; }
+
+class SweepTimingTest : public testing::TestWithParam<SweepCase> {};
+
+TEST_P(SweepTimingTest, FourSilentPortsInTheTimeOfOne) {
+  const SweepCase &c = GetParam();
   std::vector<Sim> sims;
   std::map<std::string, std::string> ports;
-  std::string out = Banner();
+  std::string out = Banner() + (c.args[0] == "-id" ? "\n" : "");
   for (const char *name : {"COM1", "COM2", "COM3", "COM4"}) {
     sims.push_back(StartSim({"stk500", "--silent-after", "0"}));
     ports[name] = sims.back().path;
-    out += std::string("\nChecking ") + name + ":\nPresence check...timeout\n" +
-           Nothing(2) + "\n\n";
+    out += c.block(name);
   }
   double start_ms = UnderWine() ? 1500 : 0;
-  int one_port = SilentCheckMs(20);
   RunOptions options;
   options.limit_seconds = 30;
-  RunResult run = RunPortvet({"-c0", "-r2"}, ports, options);
+  RunResult run = RunPortvet(c.args, ports, options);
   ASSERT_FALSE(run.hung);
   EXPECT_EQ(run.out, out);
-  EXPECT_GE(run.ms, one_port);
-  EXPECT_LE(run.ms, 3 * one_port + start_ms)
-      << "one port at a time would take " << 4 * one_port << " ms";
+  EXPECT_GE(run.ms, c.one_port_ms);
+  EXPECT_LE(run.ms, 3 * c.one_port_ms + start_ms)
+      << "one port at a time would take " << 4 * c.one_port_ms << " ms";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SweepTimingTest,
+    testing::Values(SweepCase{"Check",
+                              {"-c0", "-r2"},
+                              [](const std::string &port) {
+                                return "\nChecking " + port +
+                                       ":\nPresence check...timeout\n" +
+                                       Nothing(2) + "\n\n";
+                              },
+                              SilentCheckMs(20)},
+                    // At its own 20 ms: a first look for noise (a 1-byte read,
+                    // 2t), then eight queries, each after a drain (2t): STK500
+                    // v1's get-sync (3t) at three rates, STK500 v2's first byte
+                    // (2t), AVR910's identifier (8t) at four rates.
+                    SweepCase{"Identify",
+                              {"-id", "-c0"},
+                              [](const std::string &port) {
+                                return port + kNothingThere;
+                              },
+                              (2 + 8 * 2 + 3 * 3 + 2 + 4 * 8) * 20}),
+    [](const testing::TestParamInfo<SweepCase> &p) {
+      return std::string(p.param.name);
+    });
 
 // A slow silent port on COM1 and a programmer on COM2: COM1's lines come
 // as they happen (its first label long before COM1 is done), COM2's block

@@ -67,11 +67,12 @@ void id_run(serial_port *port, id_run_result *run) {
 
 // Bytes that come without a query, twice over: noise, or a device that
 // streams. Returns the count that came in the second look (0: quiet), with
-// the bytes in out.
+// the bytes in out. The first look waits for one byte only: on a quiet
+// port it costs two timeouts, not one for each byte of out.
 int id_listen(serial_port *port, unsigned char *out, uint32_t size) {
   serial_setup(port, ID_TIMEOUT_MS, 115200);
   uint32_t got = 0;
-  if (!serial_read(port, out, size, &got) || got == 0) {
+  if (!serial_read(port, out, 1, &got) || got == 0) {
     return 0;
   }
   if (!serial_read(port, out, size, &got)) {
@@ -201,12 +202,9 @@ int id_main(int argc, char **argv, int *usage) {
       refused = argv[i];
     }
   }
-  if (refused != NULL || port < 0) {
-    if (refused != NULL) {
-      printf("Invalid argument '%s'\n", refused);
-    } else {
-      printf("No port chosen: the identify mode needs -c0 to -c4\n");
-    }
+  // Past "-id" stands at least one argument: a port, or one refused.
+  if (refused != NULL) {
+    printf("Invalid argument '%s'\n", refused);
     fflush(stdout);
     char hint[DIAGNOSE_SIZE];
     diagnose_argument(2, refused, hint, sizeof hint);

@@ -1,7 +1,9 @@
 #!/bin/sh
 # avrdude, a host nobody here wrote, reads the signature of an ATmega328P
-# through portvet-sim: as an STK500 (-c stk500v1) and as an AVR910
-# programmer (-c avr910). Proves the simulator speaks both dialects.
+# through portvet-sim: as an STK500 (-c stk500v1), an STK500 v2 programmer
+# (-c stk500v2), an AVR910 programmer (-c avr910) and an AVR109 bootloader
+# (-c butterfly). Proves the simulator speaks each dialect as a real host
+# expects it.
 #   avrdude_test.sh PORTVET_SIM
 set -e
 sim=$1
@@ -33,5 +35,7 @@ check() {  # check NAME PERSONALITY PROGRAMMER BAUD [AVRDUDE ARGS...]
   fi
 }
 check stk500 stk500 stk500v1 115200
+check stk500v2 stk500v2 stk500v2 115200
 check avr910 avr910 avr910 19200 -x devcode=0x74
+check avr109 avr109 butterfly 19200
 [ "$failures" -eq 0 ]
