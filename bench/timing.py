@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Timing benchmark of portvet against portvet-sim on pseudo-terminals.
 
-Run on demand (not a test):  python3 bench/timing.py [BUILD_DIR] [RUNS]
+Run on demand (not a test):  python3 bench/timing.py [BUILD_DIR] [RUNS] [TEXT]
+
+TEXT, if given, runs only the cases whose name holds it (as "identify").
 
 For each case it runs portvet RUNS times (default 7) and prints the median
 wall time against the ideal that the timeout arithmetic gives (a read of n
@@ -22,6 +24,7 @@ import time
 
 BUILD = sys.argv[1] if len(sys.argv) > 1 else "build"
 RUNS = int(sys.argv[2]) if len(sys.argv) > 2 else 7
+ONLY = sys.argv[3] if len(sys.argv) > 3 else ""
 PORTVET = os.path.join(BUILD, "portvet")
 SIM = os.path.join(BUILD, "portvet-sim")
 
@@ -62,6 +65,8 @@ def pass_through(host, rate=115200):
                    if first + size <= 256 else float("inf"))
     return 2 + last
 
+ID_EMPTY = (2 + 8 * 2 + 3 * 3 + 2 + 4 * 8) * 20
+
 CASES = [
     # name, simulators for COM1.., portvet arguments, ideal ms
     ("silent port -c1 -r2 -t20", [SILENT], ["-c1", "-r2", "-t20"],
@@ -88,6 +93,28 @@ CASES = [
      20 * pass_through(("usb", 62, 1))),
     ("stress, via a CH340 -st -c1 -r20", [["echo", "--host", "ch340"]],
      ["-st", "-c1", "-r20"], 20 * pass_through(("usb", 32, 1))),
+    # The identify mode at its 20 ms. An empty port: a first look for noise
+    # (2t), eight queries after a drain each (2t): STK500 v1's get-sync (3t)
+    # at three rates, STK500 v2's first byte (2t), AVR910's identifier (8t)
+    # at four rates. Four of them in the time of one.
+    ("identify, empty port -id -c1", [SILENT], ["-id", "-c1"], ID_EMPTY),
+    ("identify, four empty ports -id -c0", [SILENT] * 4, ["-id", "-c0"],
+     ID_EMPTY),
+    # Each family: the time to its line (no ideal: the queries before it
+    # and its own answers' line time). A bootloader's line waits out a
+    # board's reset (1.5 s) and asks again.
+    ("identify, STK500 v1 at 115200 -id -c1", [["stk500"]], ["-id", "-c1"],
+     None),
+    ("identify, STK500 v1 at 57600 -id -c1", [["stk500", "--baud", "57600"]],
+     ["-id", "-c1"], None),
+    ("identify, STK500 v2 at 115200 -id -c1", [["stk500v2"]], ["-id", "-c1"],
+     None),
+    ("identify, AVR910 at 19200 -id -c1", [["avr910"]], ["-id", "-c1"], None),
+    ("identify, AVR910 at 9600 -id -c1", [["avr910", "--baud", "9600"]],
+     ["-id", "-c1"], None),
+    ("identify, AVR109 bootloader at 19200 -id -c1", [["avr109"]],
+     ["-id", "-c1"], None),
+    ("identify, loopback -id -c1", [["echo"]], ["-id", "-c1"], None),
 ]
 
 
@@ -108,6 +135,8 @@ def main():
     rows = []
     with tempfile.TemporaryDirectory() as tmp:
         for name, sims_args, args, ideal in CASES:
+            if ONLY not in name:
+                continue
             sims, ports = [], []
             for n, sim_args in enumerate(sims_args, 1):
                 link = os.path.join(tmp, f"port{n}")
@@ -126,12 +155,17 @@ def main():
                 sim.terminate()
                 sim.wait()
             median = statistics.median(walls)
-            rows.append((name, ideal, median, median / ideal,
+            rows.append((name, ideal, median,
+                         median / ideal if ideal else None,
                          statistics.median(cpus)))
     print("| case | ideal ms | median ms | ratio | CPU % |")
     print("|---|---:|---:|---:|---:|")
     for name, ideal, median, ratio, cpu in rows:
-        print(f"| {name} | {ideal:.0f} | {median:.1f} | {ratio:.3f} | {cpu:.2f} |")
+        if ideal is None:
+            print(f"| {name} | | {median:.1f} | | {cpu:.2f} |")
+        else:
+            print(f"| {name} | {ideal:.0f} | {median:.1f} | {ratio:.3f} "
+                  f"| {cpu:.2f} |")
 
 
 if __name__ == "__main__":

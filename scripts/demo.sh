@@ -3,7 +3,9 @@
 # an STK500 on COM1, an AVR910 programmer at 38400 baud that ignores
 # commands it does not know on COM2 (found), one at 19200 that answers them
 # with '?' on COM3 (not found: see the README's "What you will see"),
-# nothing on COM4; then a short stress test through a simulated loopback.
+# nothing on COM4; then the identify mode on the same ports (which names
+# COM3's programmer too); then a short stress test through a simulated
+# loopback.
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/deps.sh
@@ -37,5 +39,8 @@ done
 echo "\$ portvet -c0 -r10    (COM1: STK500; COM2, COM3: AVR910 at 38400 and 19200; COM4: none)"
 PORTVET_COM1="$dir/stk500" PORTVET_COM2="$dir/avr910" \
   PORTVET_COM3="$dir/avr910q" PORTVET_COM4="$dir/none" build/portvet -c0 -r10
+echo "\$ portvet -id -c0    (the same ports: what is on each)"
+PORTVET_COM1="$dir/stk500" PORTVET_COM2="$dir/avr910" \
+  PORTVET_COM3="$dir/avr910q" PORTVET_COM4="$dir/none" build/portvet -id -c0
 echo "\$ portvet -st -c1 -r3    (COM1: a simulated TXD-RXD loopback)"
 PORTVET_COM1="$dir/echo" build/portvet -st -c1 -r3

@@ -482,6 +482,41 @@ MUTANTS = [
      "    if (out->turn < out->count) {\n      report_order_print_buffer(out, out->turn);",
      "    if (0) {\n      report_order_print_buffer(out, out->turn);",
      "a later port's lines written before its turn are lost"),
+    # The identify mode.
+    ("id-v2-sum-unchecked", "src/identify/identify_stk500v2.cpp",
+     "  return sum == reply[body_len + 5] ? (int)body_len : 0;",
+     "  return sum == reply[body_len + 5] || 1 ? (int)body_len : 0;",
+     "an STK500 v2 answer with a wrong checksum is taken"),
+    ("id-0x93-ignored", "src/identify/identify_stk500v1.cpp",
+     "    bool isp = kind == 'S';", "    bool isp = kind >= 0;",
+     "a bootloader that answers ArduinoISP's parameter is called ArduinoISP"),
+    ("id-no-board-wait", "src/identify/identify.cpp",
+     "    thread_sleep_ms(ID_BOARD_MS);\n", "",
+     "a bootloader's second is not waited out before asking for the program "
+     "the board runs after it"),
+    ("id-after-taken-as-same", "src/identify/identify.cpp",
+     "        (strcmp(after.found.what, run.found.what) != 0 ||\n"
+     "         after.baud != run.baud)) {",
+     "        0) {",
+     "the program a board runs after its bootloader is not named"),
+    ("id-noise-unheard", "src/identify/identify.cpp",
+     "  int n_noise = id_listen(&port, noise, sizeof noise);",
+     "  int n_noise = 0 * id_listen(&port, noise, sizeof noise);",
+     "a port that streams bytes without a query is not called noise"),
+    ("id-nosync-not-ended", "src/identify/identify_stk500v1.cpp",
+     "    if (attempt > 0 && n > 0 && reply[0] == STK_NOSYNC) {",
+     "    if (0) {",
+     "an STK500 v1 device out of sync is asked again without ending the "
+     "command it holds"),
+    ("id-enters-program-mode", "src/identify/identify_avr910.cpp",
+     "  n = id_ask(port, 'p', reply, 1);", "  n = id_ask(port, 'P', reply, 1);",
+     "the AVR910 type query becomes enter-programming-mode"),
+    ("id-timeout-long", "src/identify/identify_query.h",
+     "enum { ID_TIMEOUT_MS = 20 };", "enum { ID_TIMEOUT_MS = 200 };",
+     "the identify mode waits ten times too long on a silent port"),
+    ("id-timeout-short", "src/identify/identify_query.h",
+     "enum { ID_TIMEOUT_MS = 20 };", "enum { ID_TIMEOUT_MS = 2 };",
+     "the identify mode gives a slow device a tenth of its time"),
     # Windows backend (with --wine).
     ("win-xon-kept", DCB, "  want->fOutX = FALSE;\n", "",
      "Windows: XON/XOFF on output is kept as another program left it"),
@@ -551,6 +586,11 @@ def main(argv):
     ctest = ["ctest", "--test-dir", build, "-j4", "--timeout", "120",
              "--output-on-failure",
              "--stop-on-failure", "-E", "^(format|install|package)\\."]
+    # A fault runs the quick suites first (unit, virtual time, end to end),
+    # the slow real-time ones (the firmware's 40 s sweep among them) only
+    # if those pass: most faults are caught in seconds.
+    slow = "^(timing|line|firmware|select|wine)$"
+    phases = [ctest + ["-LE", slow], ctest + ["-L", slow]]
     if run(configure, scratch, log) != 0 or \
             run(["cmake", "--build", build, "-j2"], scratch, log) != 0:
         print(f"the unchanged sources do not build: see {log}")
@@ -601,7 +641,11 @@ def main(argv):
                 verdict = "NOT BUILT  "
                 survivors.append(ident)
             else:
-                status = run(ctest, scratch, log, timeout=900)
+                status = 0
+                for phase in phases:
+                    status = run(phase, scratch, log, timeout=900)
+                    if status != 0:
+                        break
                 if status != 0:
                     verdict = "killed     "
                     killed += 1

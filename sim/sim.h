@@ -58,6 +58,7 @@ struct sim_knobs {
   char sw[3], hwv[3];
   long type;
   long garbage_first;  // first n queries answered with garbage
+  long bad_sum_first;  // stk500v2: first n answers framed with a wrong sum
   long short_first;    // then n queries answered one byte short
   long fault_cmd;      // the query these faults hit; 0: any
   long unknown;        // reply to an unknown command; -1: none

@@ -51,7 +51,7 @@ static const sim_knob_def sim_knob_defs[] = {
     {"baud", SIM_DEVICES, SIM_NUMBER, SIM_AT(baud),
      "the device's UART rate, in baud: the tool at another rate hears and "
      "sends garbage; 0: the tool's own rate, as a loopback wire has "
-     "(stk500: 115200, avr910: 19200, echo: 0)"},
+     "(stk500, stk500v2: 115200; avr910, avr109: 19200; echo: 0)"},
     {"pace", SIM_DEVICES, SIM_NUMBER, SIM_AT(pace),
      "1 (default): every byte takes ten bit times on the line at its "
      "sender's rate; 0: an ideal line, with no time and no rate (--baud "
@@ -127,6 +127,8 @@ static const sim_knob_def sim_knob_defs[] = {
      "hardware version, two characters (default 10)"},
     {"type", SIM_910, SIM_CHAR, SIM_AT(type),
      "programmer type, one character (default S)"},
+    {"bad-sum-first", SIM_STK500V2, SIM_NUMBER, SIM_AT(bad_sum_first),
+     "frame the first N answers with a wrong checksum"},
     {"garbage-first", SIM_910, SIM_NUMBER, SIM_AT(garbage_first),
      "answer the first N queries with 0xA5 bytes"},
     {"short-first", SIM_910, SIM_NUMBER, SIM_AT(short_first),

@@ -144,6 +144,9 @@ sim_action sim_stk500v2(const sim_knobs *k, sim_state *s,
     len = v2_answer(k, s->frame + 5, body_len, body);
   }
   *out_len = v2_frame(s->frame[1], body, len, out);
+  if (s->answered < k->bad_sum_first) {
+    out[*out_len - 1] ^= 0xFF;
+  }
   s->len = 0;
   s->answered++;
   return SIM_GO_ON;

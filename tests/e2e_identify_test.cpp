@@ -191,6 +191,14 @@ INSTANTIATE_TEST_SUITE_P(
                "unplugged, or a driver failure",
                false,
                kWineHangUp},
+        // An STK500 v2 answer whose checksum is wrong names nothing.
+        IdCase{"Stk500v2WrongChecksum",
+               {"stk500v2", "--bad-sum-first", "1"},
+               "something unknown: bytes that fit no family came at 115200 "
+               "baud (1B 01 00 0B 0E 01 00 08 ...): a device at a rate no "
+               "family uses, or in another protocol",
+               false,
+               nullptr},
         IdCase{"NoPort", {}, "cannot be opened", false, nullptr}),
     [](const testing::TestParamInfo<IdCase> &p) {
       return std::string(p.param.name);
