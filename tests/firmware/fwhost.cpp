@@ -54,7 +54,7 @@ static void fwhost_on_signal(int) { fwhost_stop = 1; }
 
 enum {
   FWHOST_BOOTRST = 0x7E00,  // an Uno's boot section (BOOTSZ: 256 words)
-  FWHOST_MCUSR = 0x54,       // data-space address of MCUSR
+  FWHOST_MCUSR = 0x54,      // data-space address of MCUSR
   FWHOST_PORF = 0x01,
   FWHOST_EXTRF = 0x02,
   FWHOST_WDRF = 0x08,
