@@ -365,7 +365,19 @@ MUTANTS = [
      "    if (sim_holders(opens, &holders)) {",
      "    if (sim_holders(opens, &holders) && 0) {",
      "the simulator keeps what the run before left in flight when a program "
-     "opens the port"),
+     "opens the port",
+     "equivalent: while nobody holds the port the loop empties the line at "
+     "every turn, so the reset on open matters only where one program's "
+     "close and the next one's open fall into one turn of the loop, which "
+     "no test can time; sim-keeps-in-flight removes both"),
+    ("sim-keeps-in-flight", "sim/sim_main.cpp",
+     [("    if (sim_holders(opens, &holders)) {",
+       "    if (sim_holders(opens, &holders) && 0) {"),
+      ("    if (opens >= 0 && holders == 0) {",
+       "    if (opens >= 0 && holders == 0 && 0) {")],
+     None,
+     "what one run left in flight reaches the next program to open the "
+     "port"),
     # The record of what crossed the line, and the verdicts.
     ("record-last-failure", "src/record/record.cpp",
      "  if (!ok && !s->failed) {", "  if (!ok) {",

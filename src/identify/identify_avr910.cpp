@@ -3,8 +3,7 @@
 // seven characters: "AVR ISP", "AVR PPR", "AVR DEV" for a programmer,
 // "AVRBOOT" for an AVR109 bootloader. Then 'V' gives the software version
 // (two digits), 'v' a programmer's hardware version, 'p' the type ('S'
-// serial), 'a' whether it increments addresses itself ('Y'), and 'b' a
-// bootloader's block size ('Y' and two bytes).
+// serial), and 'b' a bootloader's block size ('Y' and two bytes).
 #include <stdio.h>
 #include <string.h>
 
