@@ -25,14 +25,16 @@ TEST_P(VerdictTest, SaysWhatTheBytesMean) {
   RunResult run = RunPortvet(c.args, {{"COM1", sim.path}});
   StopSim(sim);
   ASSERT_FALSE(run.hung);
+  std::string how = "exit " + std::to_string(run.status) + ", signal " +
+                    std::to_string(run.signal) + ", " + std::to_string(run.ms) +
+                    " ms, stdout:\n" + run.out;
   if (c.regex) {
     EXPECT_TRUE(std::regex_match(
         run.err, std::regex("portvet: COM1: " + c.verdict + "\n")))
-        << run.err;
+        << "stderr:\n"
+        << run.err << how;
   } else {
-    EXPECT_EQ(run.err, "portvet: COM1: " + c.verdict + "\n")
-        << "exit " << run.status << ", " << run.ms << " ms, stdout:\n"
-        << run.out;
+    EXPECT_EQ(run.err, "portvet: COM1: " + c.verdict + "\n") << how;
   }
 }
 

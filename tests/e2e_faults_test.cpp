@@ -233,7 +233,6 @@ void ExpectOnlyOwnText(const std::string &out) {
 }
 
 TEST(Faults, NoiseForeverEnds) {
-  if (UnderWine()) GTEST_SKIP() << kWineNoiseBeforeSetup;
   RunResult check = RunOnCom1("noise", {}, {"-c1"});
   ASSERT_FALSE(check.hung);
   EXPECT_EQ(check.status, 0);

@@ -184,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
             " \\.\\.\\.\\): noise on the line, or a device that streams; not a "
             "programmer",
             true,
-            kWineNoiseBeforeSetup},
+            nullptr},
         IdCase{"PortFails",
                {"stk500", "--hangup-after", "0"},
                "the port failed during the STK500 v1 get-sync at 115200 baud: "

@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <errno.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
@@ -65,6 +66,11 @@ pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
   }
   pid_t parent = getpid();
   pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return -1;
+  }
   if (pid == 0) {
     // The child ends with the test, whatever ends the test (a failed
     // assertion, ctest's timeout): the kernel kills it when its parent
@@ -301,6 +307,11 @@ RunResult RunPortvet(const std::vector<std::string> &args,
   double start = Now();
   pid_t pid = SpawnPortvet(args, ports, options, &out,
                            err != nullptr ? fileno(err) : -1);
+  if (pid < 0) {
+    run.out = std::string("(portvet did not start: ") + strerror(errno) + ")";
+    if (err != nullptr) fclose(err);
+    return run;
+  }
   if (!ReadAll(out, &run.out, Now() + options.limit_seconds)) {
     run.hung = true;
     kill(pid, SIGKILL);
@@ -319,6 +330,7 @@ RunResult RunPortvet(const std::vector<std::string> &args,
     run.err = WithoutCarriageReturns(run.err);
   }
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return run;
 }
 
@@ -381,12 +393,6 @@ const char *const kWineExclusive =
 const char *const kWineCustomRate =
     "Wine sets a rate without a Bnnn constant through the serial driver's "
     "custom divisor, which a pty lacks, so the line stays at 38400";
-
-const char *const kWineNoiseBeforeSetup =
-    "Wine makes a serial device the controlling terminal of its process "
-    "(setsid, then open without O_NOCTTY), so a 0x03 of noise that comes "
-    "before the tool sets up the line interrupts the program, where Windows "
-    "has no such thing";
 
 std::string Banner() {
   return "STK500/AVR910 connection check\nCOM port stress test\nv1.2 "

@@ -40,6 +40,7 @@ struct RunResult {
   std::string log;      // what the simulator logged, when there was one
   double stall_ms = 0;  // the simulator's longest stall (see Stalled)
   int status = -1;      // exit status; -1 when killed
+  int signal = 0;       // the signal that ended it, when one did
   bool hung = false;    // killed after the time limit
   double ms = 0;        // wall time from start to exit
 };
@@ -107,7 +108,6 @@ bool UnderWine();
 extern const char *const kWineHangUp;
 extern const char *const kWineExclusive;
 extern const char *const kWineCustomRate;
-extern const char *const kWineNoiseBeforeSetup;
 
 // Whether the machine stalled the simulator longer than slack_ms in the
 // middle of a stream: a real line never stalls, so a run that depends on

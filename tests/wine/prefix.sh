@@ -10,6 +10,9 @@ loader=$3
 export WINEPREFIX="$prefix" WINEDEBUG=-all
 case "$action" in
 create)
+  # A server of an earlier run would outlive its prefix's removal (the new
+  # prefix is another folder to Wine) and run on for good.
+  [ -d "$prefix" ] && { wineserver -k 2>/dev/null || true; }
   rm -rf "$prefix"
   "$loader" wineboot -i >/dev/null 2>&1
   # The tests point COM1..COM4 (and COM7 and COM12, for the ports past
@@ -25,8 +28,14 @@ create)
       /d "$prefix/ports/com$n" /f >/dev/null 2>&1
   done
   wineserver -k 2>/dev/null || true
-  # Keep one server for the whole run: starting one costs seconds.
-  wineserver -p </dev/null >/dev/null 2>&1
+  # Keep one server for the whole run: starting one costs seconds. The
+  # server opens the serial devices itself, without O_NOCTTY; a server
+  # that makes itself a session leader (as it does unless -f) takes the
+  # first pty it opens for its controlling terminal, and a 0x03 or 0x1C
+  # that a device sends before the line is raw then kills it, and with it
+  # whatever program is connected. Started in the foreground in the
+  # background, it is no session leader and never has a terminal.
+  wineserver -f -p </dev/null >/dev/null 2>&1 &
   "$loader" cmd /c exit >/dev/null 2>&1 || true
   # The ports the system announces (what a port that cannot be opened
   # lists): Wine fills the key from the devices it finds, which differ
