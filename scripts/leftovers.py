@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """After a stage's tests: no process a test started may still run. Lists
 every process whose program lies in the build folder (portvet, the
-simulator, the firmware host, the test programs) or that runs a Windows
-build of it under Wine, ends them, and writes the outcome as a JUnit file
+simulator, the firmware host, the test programs), that runs a Windows
+build of it under Wine, or that is the Wine server of the build's prefix,
+ends them, and writes the outcome as a JUnit file
 with one test case, for the test summary.
 
     leftovers.py BUILD_DIR STAGE OUT.xml
@@ -11,6 +12,20 @@ import os
 import signal
 import sys
 from xml.sax.saxutils import escape
+
+
+def wine_server_of(pid, build):
+    """A Wine server of the build's prefix: its program lies elsewhere."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            if b"wineserver" not in f.read().split(b"\0")[0]:
+                return False
+        with open(f"/proc/{pid}/environ", "rb") as f:
+            env = f.read().split(b"\0")
+    except OSError:
+        return False
+    want = b"WINEPREFIX=" + build.encode() + os.sep.encode()
+    return any(e.startswith(want) for e in env)
 
 
 def leftovers(build):
@@ -24,7 +39,8 @@ def leftovers(build):
                 cmdline = f.read().replace(b"\0", b" ").decode(errors="replace")
         except OSError:
             continue  # gone, or not ours to read
-        if exe.startswith(build + os.sep) or (build + "/windows-") in cmdline:
+        if exe.startswith(build + os.sep) or (build + "/windows-") in cmdline \
+                or wine_server_of(pid, build):
             found.append((int(pid), cmdline.strip()))
     return found
 

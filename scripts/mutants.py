@@ -675,6 +675,12 @@ def main(argv):
     if survivors:
         print("survivors: " + ", ".join(survivors))
     print(f"killed {killed} of {ran}")
+    # A phase stopped at its first failure skips the fixture that stops the
+    # Wine server, which would outlive the scratch copy.
+    prefix = os.path.join(build, "tests", "wineprefix")
+    if os.path.isdir(prefix) and shutil.which("wineserver"):
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not keep:
         shutil.rmtree(scratch, ignore_errors=True)
     return 0 if not survivors else 1
