@@ -676,11 +676,10 @@ def main(argv):
         print("survivors: " + ", ".join(survivors))
     print(f"killed {killed} of {ran}")
     # A phase stopped at its first failure skips the fixture that stops the
-    # Wine server, which would outlive the scratch copy.
-    prefix = os.path.join(build, "tests", "wineprefix")
-    if os.path.isdir(prefix) and shutil.which("wineserver"):
-        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Wine server, which would outlive the scratch copy: the test command's
+    # leftover check ends it.
+    subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "leftovers.py"),
+                    build, "mutants", os.devnull], stdout=subprocess.DEVNULL)
     if not keep:
         shutil.rmtree(scratch, ignore_errors=True)
     return 0 if not survivors else 1

@@ -5,16 +5,7 @@
 #include <windows.h>
 
 #include "../../src/serial/serial_dcb.h"
-
-static int failures = 0;
-
-static void check(const char *name, const char *field, unsigned long got,
-                  unsigned long want) {
-  if (got != want) {
-    printf("%s: %s is %lu, not %lu\n", name, field, got, want);
-    failures++;
-  }
-}
+#include "unit_check.h"
 
 // A DCB with every setting a program could leave that changes the data on
 // the line, and handshake settings that must stay.

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "../../src/ports/ports.h"
+#include "unit_check.h"
 
 struct ports_case {
   const char *device;  // the value's name: what the driver calls the port
@@ -29,16 +30,6 @@ static const ports_case kCases[] = {
     {"\\Device\\VCP9", "COM25", "\\\\.\\COM250", PORTS_HOST_UNKNOWN, 0, 14},
     {NULL, NULL, "\\\\.\\COM26", PORTS_HOST_UNKNOWN, 0, 14},
 };
-
-static int failures = 0;
-
-static void check(const char *path, const char *field, unsigned long got,
-                  unsigned long want) {
-  if (got != want) {
-    printf("%s: %s is %lu, not %lu\n", path, field, got, want);
-    failures++;
-  }
-}
 
 int main(void) {
   HKEY key;

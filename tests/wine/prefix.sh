@@ -36,6 +36,17 @@ create)
   # whatever program is connected. Started in the foreground in the
   # background, it is no session leader and never has a terminal.
   wineserver -f -p </dev/null >/dev/null 2>&1 &
+  server=$!
+  # A client that came before the server's socket would start a server of
+  # its own, a session leader again: wait for the socket (in the folder the
+  # server works in).
+  tries=0
+  until [ -S "/proc/$server/cwd/socket" ]; do
+    kill -0 "$server" 2>/dev/null || { echo "the Wine server did not start"; exit 1; }
+    tries=$((tries + 1))
+    [ "$tries" -gt 200 ] && { echo "the Wine server made no socket in 10 s"; exit 1; }
+    sleep 0.05
+  done
   "$loader" cmd /c exit >/dev/null 2>&1 || true
   # The ports the system announces (what a port that cannot be opened
   # lists): Wine fills the key from the devices it finds, which differ
