@@ -65,7 +65,22 @@ def pass_through(host, rate=115200):
                    if first + size <= 256 else float("inf"))
     return 2 + last
 
-ID_EMPTY = (2 + 8 * 2 + 3 * 3 + 2 + 4 * 8) * 20
+# The identify mode on an empty port: a first look for noise (40 ms) that
+# ends in its first 1.25 s wait (round 1: the board's query at 150 ms,
+# another at 1 s, answers awaited to 1.25 s), seven short queries (40 ms
+# each), a second reset and its wait (to 1.25 s again).
+ID_EMPTY = 1250 + 7 * 40 + 1250
+
+FIRMWARE = os.path.join(BUILD, "tests", "firmware")
+FWHOST = os.path.join(FIRMWARE, "fwhost")
+BOOTLOADERS = "/usr/share/arduino/hardware/arduino/avr/bootloaders"
+
+
+def board(mcu, bootloader, hz="16000000", app="silent.hex"):
+    """A board of arduino-core-avr on fwhost, with its program at 0."""
+    return ["fwhost", "--board", "--mcu", mcu, "--hz", hz, "--app",
+            os.path.join(FIRMWARE, app), bootloader]
+
 
 CASES = [
     # name, simulators for COM1.., portvet arguments, ideal ms
@@ -93,16 +108,13 @@ CASES = [
      20 * pass_through(("usb", 62, 1))),
     ("stress, via a CH340 -st -c1 -r20", [["echo", "--host", "ch340"]],
      ["-st", "-c1", "-r20"], 20 * pass_through(("usb", 32, 1))),
-    # The identify mode at its 20 ms. An empty port: a first look for noise
-    # (2t), eight queries after a drain each (2t): STK500 v1's get-sync (3t)
-    # at three rates, STK500 v2's first byte (2t), AVR910's identifier (8t)
-    # at four rates. Four of them in the time of one.
+    # The identify mode: an empty port, and four of them in the time of one.
     ("identify, empty port -id -c1", [SILENT], ["-id", "-c1"], ID_EMPTY),
     ("identify, four empty ports -id -c0", [SILENT] * 4, ["-id", "-c0"],
      ID_EMPTY),
     # Each family: the time to its line (no ideal: the queries before it
-    # and its own answers' line time). A bootloader's line waits out a
-    # board's reset (1.5 s) and asks again.
+    # and its own answers' line time). A bootloader's line waits until the
+    # board runs its program (1.5 s) and asks again.
     ("identify, STK500 v1 at 115200 -id -c1", [["stk500"]], ["-id", "-c1"],
      None),
     ("identify, STK500 v1 at 57600 -id -c1", [["stk500", "--baud", "57600"]],
@@ -115,6 +127,30 @@ CASES = [
     ("identify, AVR109 bootloader at 19200 -id -c1", [["avr109"]],
      ["-id", "-c1"], None),
     ("identify, loopback -id -c1", [["echo"]], ["-id", "-c1"], None),
+    # Boards as the Arduino core ships them, on fwhost (when it is built):
+    # the reset on open, the bootloader's wait, the program after it.
+    ("identify, Uno (optiboot) -id -c1",
+     [board("atmega328p", os.path.join(FIRMWARE, "optiboot_atmega328.hex"))],
+     ["-id", "-c1"], None),
+    ("identify, Uno running ArduinoISP -id -c1",
+     [board("atmega328p", os.path.join(FIRMWARE, "optiboot_atmega328.hex"),
+            app="ArduinoISP.hex")], ["-id", "-c1"], None),
+    ("identify, old Nano (ATmegaBOOT, 57600) -id -c1",
+     [board("atmega328p",
+            os.path.join(BOOTLOADERS, "atmega/ATmegaBOOT_168_atmega328.hex"))],
+     ["-id", "-c1"], None),
+    ("identify, Diecimila (ATmegaBOOT, 19200) -id -c1",
+     [board("atmega168",
+            os.path.join(BOOTLOADERS, "atmega/ATmegaBOOT_168_diecimila.hex"))],
+     ["-id", "-c1"], None),
+    ("identify, Mini 168 (ATmegaBOOT, 19200, 8 s wait) -id -c1",
+     [board("atmega168",
+            os.path.join(BOOTLOADERS, "atmega/ATmegaBOOT_168_ng.hex"))],
+     ["-id", "-c1"], None),
+    ("identify, Mega 2560 (STK500 v2) -id -c1",
+     [board("atmega2560",
+            os.path.join(BOOTLOADERS, "stk500v2/stk500boot_v2_mega2560.hex"))],
+     ["-id", "-c1"], None),
 ]
 
 
@@ -137,14 +173,24 @@ def main():
         for name, sims_args, args, ideal in CASES:
             if ONLY not in name:
                 continue
+            if any(a[0] == "fwhost" for a in sims_args) and \
+                    not os.path.exists(FWHOST):
+                continue  # the firmware checks are not built here
             sims, ports = [], []
             for n, sim_args in enumerate(sims_args, 1):
-                link = os.path.join(tmp, f"port{n}")
-                sim = subprocess.Popen([SIM] + sim_args + ["--link", link],
-                                       stdout=subprocess.PIPE)
-                sim.stdout.readline()
+                if sim_args[0] == "fwhost":
+                    sim = subprocess.Popen([FWHOST] + sim_args[1:],
+                                           stdout=subprocess.PIPE,
+                                           stderr=subprocess.DEVNULL)
+                    path = sim.stdout.readline().decode().strip()
+                else:
+                    link = os.path.join(tmp, f"port{n}")
+                    sim = subprocess.Popen([SIM] + sim_args + ["--link", link],
+                                           stdout=subprocess.PIPE)
+                    sim.stdout.readline()
+                    path = link
                 sims.append(sim)
-                ports.append(link)
+                ports.append(path)
             ports += [os.path.join(tmp, "none")] * (4 - len(ports))
             walls, cpus = [], []
             for _ in range(RUNS):

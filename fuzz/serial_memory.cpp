@@ -78,6 +78,13 @@ int serial_write(serial_port *, const unsigned char *, uint32_t n,
   return 1;
 }
 
+int serial_read_for(serial_port *port, unsigned char *buf, uint32_t n, uint32_t,
+                    uint32_t *got) {
+  return serial_read(port, buf, n, got);
+}
+
+uint64_t serial_clock_ms(void) { return 0; }
+
 void serial_device_id(const char *name, char *id, size_t size) {
   snprintf(id, size, "%s", name);
 }

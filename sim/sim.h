@@ -8,6 +8,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "sim_board.h"
 #include "sim_line.h"
 #include "sim_pty.h"
 
@@ -41,6 +42,15 @@ struct sim_knobs {
   long stuck;           // 1: never read what the tool sends (a stuck line)
   long trailing;        // junk bytes sent after every reply (echo: every pass)
   char left[4];         // framing another program left the line in ("7E2")
+  // A board's bootloader (sim_board.h; stk500, stk500v2, avr910, avr109)
+  long reset;        // 1: restarts when a program opens the port
+  long deaf_ms;      // after a restart, reads nothing for this long
+  long window_ms;    // leaves this long after its last command; 0: never
+  long foreign_max;  // leaves at the Nth byte of no command; 0: never
+  char print[64];    // what its program prints now and then; "": nothing
+  size_t print_len;
+  long print_baud;      // at this rate; 0: the device's
+  long print_every_ms;  // this often
   // stk500
   long hw, sw_major, sw_minor;
   char id[64];
@@ -54,6 +64,7 @@ struct sim_knobs {
   long always;         // answer every command with this byte; -1: off
   long silent_after;   // commands answered before going silent; -1: never
   long hangup_after;   // commands answered before hanging up; -1: never
+  long hangup_at_ms;   // hangs up this long after a program opened it; -1
   // avr910
   char sw[3], hwv[3];
   long type;
@@ -89,6 +100,7 @@ struct sim_state {
   size_t len;
   long counts[256];     // commands seen, by command byte
   long answered;        // commands answered
+  long foreign;         // bytes taken as no command of its own (sim_board.h)
   long position;        // echo: bytes seen
   sim_settings logged;  // echo: the line settings last logged
 };

@@ -144,6 +144,9 @@ sim_action sim_avr910(const sim_knobs *k, sim_state *s,
   }
   bool known = strchr(avr910_known, s->frame[0]) != NULL ||
                (s->frame[0] == 'b' && k->block > 0);
+  if (!known) {
+    s->foreign++;
+  }
   if (k->unknown < 0 && !known) {
     s->len = 0;  // noise to this programmer: no answer, no log
     return SIM_GO_ON;

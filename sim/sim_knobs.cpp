@@ -23,6 +23,7 @@ enum sim_kind {
   SIM_DIGITS,  // exactly two characters
   SIM_FRAME,   // data bits, parity, stop bits: "8N1", "7E2"
   SIM_HOST,    // a name from sim_hosts
+  SIM_LINE,    // up to 63 characters, \r and \n as escapes: a printed line
 };
 
 // What hands the tool the bytes its port received, by name.
@@ -92,6 +93,29 @@ static const sim_knob_def sim_knob_defs[] = {
     {"left-framing", SIM_DEVICES, SIM_FRAME, SIM_AT(left),
      "start the line in this framing, as another program may leave it: "
      "data bits 5-8, parity N/E/O, stop bits 1-2, e.g. 7E2"},
+    {"reset", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(reset),
+     "1: a board's bootloader: the device restarts whenever a program opens "
+     "the port (DTR), and before the first open runs its program"},
+    {"deaf", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(deaf_ms),
+     "after a restart the firmware reads nothing for this long, in ms: the "
+     "first 65 ms (all of them, if fewer) the chip is held in reset and its "
+     "UART takes nothing; after that the UART keeps two bytes and the "
+     "last one, as an AVR's does, for the firmware to find (optiboot "
+     "blinking its LED: 440)"},
+    {"window", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(window_ms),
+     "once it reads, the device leaves for its program this long, in ms, "
+     "after the last byte it heard (optiboot: 1000); 0: never"},
+    {"foreign", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(foreign_max),
+     "it leaves for its program at the Nth byte it cannot take as a "
+     "command (optiboot: 1, ATmegaBOOT: 5); 0: never. Once it left, or "
+     "with --reset 1, it answers nothing it does not understand"},
+    {"print", SIM_STK | SIM_910, SIM_LINE, SIM_AT(print),
+     "its program prints this line (\\r and \\n as escapes) when it starts "
+     "and every --print-every ms; default: a silent program"},
+    {"print-baud", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(print_baud),
+     "the rate its program prints at, in baud; 0: the device's"},
+    {"print-every", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(print_every_ms),
+     "how often its program prints, in ms (default 1000)"},
     {"hw-version", SIM_STK, SIM_NUMBER, SIM_AT(hw),
      "parameter 0x80 (stk500v2: 0x90), a byte (default 0x02)"},
     {"sw-major", SIM_STK, SIM_NUMBER, SIM_AT(sw_major),
@@ -123,6 +147,9 @@ static const sim_knob_def sim_knob_defs[] = {
      "answer N commands, then hang up at the next; -1: never"},
     {"sw-digits", SIM_910, SIM_DIGITS, SIM_AT(sw),
      "software version, two characters (default 38)"},
+    {"hangup-at", SIM_DEVICES, SIM_NUMBER, SIM_AT(hangup_at_ms),
+     "hang up this many ms after a program opened the port (an adapter "
+     "unplugged then); -1: never"},
     {"hw-digits", SIM_910, SIM_DIGITS, SIM_AT(hwv),
      "hardware version, two characters (default 10)"},
     {"type", SIM_910, SIM_CHAR, SIM_AT(type),
@@ -232,7 +259,15 @@ static void sim_manual(void) {
     }
     char personalities[64];
     sim_personality_list(d.personalities, personalities);
-    printf(" \" VALUE\"\n[%s] %s\n", personalities, d.help);
+    printf(" \" VALUE\"\n[%s] ", personalities);
+    for (const char *c = d.help; *c != '\0'; c++) {
+      if (*c == '\\') {
+        fputs("\\e", stdout);  // a backslash, as groff writes it
+      } else {
+        putchar(*c);
+      }
+    }
+    putchar('\n');
   }
   printf(".SH \"SEE ALSO\"\n.BR portvet (1)\n");
 }
@@ -262,6 +297,7 @@ static void sim_defaults(sim_knobs *k, int personality) {
   k->always = -1;
   k->silent_after = -1;
   k->hangup_after = -1;
+  k->hangup_at_ms = -1;
   if (personality == SIM_STK500V2) {
     k->sw_major = 0x02;
     k->sw_minor = 0x0A;
@@ -348,6 +384,24 @@ static int sim_knob(sim_knobs *k, int personality, const char *pname,
                 "direct, not '%s'\n",
                 name, value);
         return 0;
+      case SIM_LINE: {
+        size_t n = 0;
+        for (const char *c = value; *c != '\0'; c++) {
+          char ch = *c;
+          if (ch == '\\' && (c[1] == 'r' || c[1] == 'n' || c[1] == '\\')) {
+            c++;
+            ch = *c == 'r' ? '\r' : *c == 'n' ? '\n' : '\\';
+          }
+          if (n + 1 >= sizeof k->print) {
+            fprintf(stderr, "portvet-sim: --%s: at most %zu characters\n", name,
+                    sizeof k->print - 1);
+            return 0;
+          }
+          k->print[n++] = ch;
+        }
+        k->print_len = n;
+        return 1;
+      }
       case SIM_DIGITS:
         if (len != 2) {
           fprintf(stderr, "portvet-sim: --%s wants two characters, not '%s'\n",
@@ -437,6 +491,13 @@ int sim_parse(int argc, char **argv, sim_knobs *k, int *personality,
   }
   if (k->baud < 0) {
     fprintf(stderr, "portvet-sim: --baud is 0 or more\n");
+    return 2;
+  }
+  if (k->deaf_ms < 0 || k->window_ms < 0 || k->foreign_max < 0 ||
+      k->print_baud < 0 || k->print_every_ms < 0) {
+    fprintf(stderr,
+            "portvet-sim: --deaf, --window, --foreign, --print-baud and "
+            "--print-every are 0 or more\n");
     return 2;
   }
   return -1;

@@ -252,6 +252,60 @@ static int sim_holders(int opens, int *holders) {
   return changed;
 }
 
+// The device's firmware takes one byte its UART received at at_ns: the
+// personality answers, through the board's rules (sim_board.h). Returns
+// SIM_HANG_UP when the device hangs up.
+static sim_action sim_hear(sim_link *l, const sim_knobs *k, sim_state *s,
+                           sim_board *b, const sim_settings *line,
+                           int personality, const line_byte *got) {
+  static unsigned char out[1024 * 8];
+  size_t out_len = 0;
+  sim_action action = SIM_GO_ON;
+  uint32_t device_rate =
+      k->baud != 0 ? (uint32_t)k->baud : (uint32_t)line->baud;
+  if (personality == SIM_ECHO) {
+    action = sim_echo(k, s, &got->byte, 1, out, &out_len);
+  } else {
+    long foreign = s->foreign;
+    action = personality == SIM_STK500
+                 ? sim_stk500(k, s, line, got->byte, out, &out_len)
+             : personality == SIM_STK500V2
+                 ? sim_stk500v2(k, s, line, got->byte, out, &out_len)
+                 : sim_avr910(k, s, line, got->byte, out, &out_len);
+    if (sim_board_took(b, k, s->foreign - foreign, got->at_ns)) {
+      out_len = 0;
+    }
+    if (out_len > 0) {
+      memset(out + out_len, 0x5A, (size_t)k->trailing);
+      out_len += (size_t)k->trailing;
+      l->sent = 0;  // pieces and pauses count from each reply
+    }
+  }
+  if (action == SIM_HANG_UP) {
+    printf("hangup\n");
+    fflush(stdout);
+    return action;
+  }
+  sim_reply(l, k, k->pace ? device_rate : 0, out, out_len, got->at_ns);
+  return SIM_GO_ON;
+}
+
+// Moves the board on to at_ns; the bytes its receiver kept go to the
+// firmware when it starts to read. Returns SIM_HANG_UP when the device
+// hangs up.
+static sim_action sim_board_to(sim_link *l, const sim_knobs *k, sim_state *s,
+                               sim_board *b, const sim_settings *line,
+                               int personality, uint64_t at_ns) {
+  line_byte held[SIM_BOARD_HELD];
+  size_t n = sim_board_tick(b, k, at_ns, held);
+  for (size_t i = 0; i < n; i++) {
+    if (sim_hear(l, k, s, b, line, personality, &held[i]) == SIM_HANG_UP) {
+      return SIM_HANG_UP;
+    }
+  }
+  return SIM_GO_ON;
+}
+
 // Plays a device (stk500, stk500v2, avr910, avr109, echo) on the master
 // side until the end;
 // slave is the simulator's own hold on the slave side, opens an inotify
@@ -272,9 +326,12 @@ static int sim_device(int master, int slave, int opens, int personality,
   link.stall_ns = 0;
   sim_state state;
   memset(&state, 0, sizeof state);
+  sim_board board;
+  sim_board_init(&board, k, sim_now_ns());
   sim_settings line;
   sim_read_settings(master, &line);
   int holders = 0;  // programs that hold the port (not the simulator)
+  uint64_t hangup_ns = UINT64_MAX;
   for (;;) {
     // Each side sends at its own rate; a device at rate 0 follows the
     // tool. Unpaced, the line is ideal and has no rate.
@@ -283,6 +340,8 @@ static int sim_device(int master, int slave, int opens, int personality,
     uint64_t next = sim_min(line_next_ns(&link.to_device, device_rate),
                             line_next_ns(&link.to_tool, tool_rate));
     next = sim_min(next, line_host_due(&link.host));
+    next = sim_min(next, sim_board_next_ns(&board, k));
+    next = sim_min(next, hangup_ns);
     int ready = sim_wait(master, opens, next);
     if (sim_stop) {
       // A stall that lasted to the end delivered nothing to show it.
@@ -293,6 +352,11 @@ static int sim_device(int master, int slave, int opens, int personality,
       return 1;
     }
     uint64_t now = sim_now_ns();
+    if (now >= hangup_ns) {
+      printf("hangup\n");
+      fflush(stdout);
+      return 0;
+    }
     unsigned char in[4096];
     ssize_t n_in = 0;
     if (ready > 0) {
@@ -308,6 +372,15 @@ static int sim_device(int master, int slave, int opens, int personality,
     if (sim_holders(opens, &holders)) {
       sim_emptied(slave, &link, &state);
       memset(&state.logged, 0, sizeof state.logged);
+      if (holders > 0 && k->hangup_at_ms >= 0 && hangup_ns == UINT64_MAX) {
+        hangup_ns = now + (uint64_t)k->hangup_at_ms * 1000000u;
+      }
+      if (holders > 0 && sim_board_open(&board, k, now)) {
+        // A board restarts: its firmware starts from nothing.
+        memset(&state, 0, sizeof state);
+        printf("reset\n");
+        fflush(stdout);
+      }
     }
     // The line as the tool set it, read after its bytes: a program sets
     // the line up and then writes, so the bytes just read went out at the
@@ -317,7 +390,6 @@ static int sim_device(int master, int slave, int opens, int personality,
     tool_rate = (uint32_t)line.baud;
     device_rate = k->baud != 0 ? (uint32_t)k->baud : tool_rate;
     uint32_t tool_tx = k->pace ? tool_rate : 0;
-    uint32_t device_tx = k->pace ? device_rate : 0;
     if (n_in > 0) {
       ssize_t n = n_in;
       if (personality == SIM_ECHO &&
@@ -332,38 +404,31 @@ static int sim_device(int master, int slave, int opens, int personality,
     }
 
     // What the device's UART has received by now, byte by byte, each
-    // answered when it came.
+    // answered when it came (a board's firmware as it reads them).
     line_byte got[256];
     size_t n = 0;
     do {
       n = line_take(&link.to_device, device_rate, now, got, 256);
       for (size_t i = 0; i < n; i++) {
-        static unsigned char out[1024 * 8];
-        size_t out_len = 0;
-        sim_action action = SIM_GO_ON;
-        if (personality == SIM_ECHO) {
-          action = sim_echo(k, &state, &got[i].byte, 1, out, &out_len);
-        } else {
-          action =
-              personality == SIM_STK500
-                  ? sim_stk500(k, &state, &line, got[i].byte, out, &out_len)
-              : personality == SIM_STK500V2
-                  ? sim_stk500v2(k, &state, &line, got[i].byte, out, &out_len)
-                  : sim_avr910(k, &state, &line, got[i].byte, out, &out_len);
-          if (out_len > 0) {
-            memset(out + out_len, 0x5A, (size_t)k->trailing);
-            out_len += (size_t)k->trailing;
-            link.sent = 0;  // pieces and pauses count from each reply
-          }
-        }
-        if (action == SIM_HANG_UP) {
-          printf("hangup\n");
-          fflush(stdout);
+        if (sim_board_to(&link, k, &state, &board, &line, personality,
+                         got[i].at_ns) == SIM_HANG_UP ||
+            (sim_board_hear(&board, &got[i]) &&
+             sim_hear(&link, k, &state, &board, &line, personality, &got[i]) ==
+                 SIM_HANG_UP)) {
           return 0;
         }
-        sim_reply(&link, k, device_tx, out, out_len, got[i].at_ns);
       }
     } while (n == 256);
+    if (sim_board_to(&link, k, &state, &board, &line, personality, now) ==
+        SIM_HANG_UP) {
+      return 0;
+    }
+    unsigned char text[64];
+    uint32_t text_rate = 0;
+    size_t printed = sim_board_print(&board, k, now, text, &text_rate);
+    for (size_t i = 0; i < printed; i++) {
+      line_send(&link.to_tool, text[i], k->pace ? text_rate : 0, now);
+    }
 
     if (opens >= 0 && holders == 0) {
       // A closed port takes nothing (and a pty that nobody holds would

@@ -35,6 +35,28 @@ static int stk500_operands(unsigned char cmd) {
   }
 }
 
+// Whether a byte begins a command this device knows.
+static bool stk500_command(unsigned char cmd) {
+  switch (cmd) {
+    case 0x30:  // get-sync
+    case 0x31:  // sign-on
+    case 0x40:
+    case 0x41:
+    case 0x42:
+    case 0x45:
+    case 0x50:  // enter programming mode
+    case 0x51:  // leave programming mode
+    case 0x52:
+    case 0x55:
+    case 0x56:
+    case 0x74:
+    case 0x75:  // read signature
+      return true;
+    default:
+      return false;
+  }
+}
+
 static size_t stk500_frame_len(const unsigned char *frame, size_t len) {
   int operands = stk500_operands(frame[0]);
   if (operands < 0) {
@@ -118,6 +140,7 @@ static size_t stk500_answer(const sim_knobs *k, sim_state *s,
       out[n++] = OK;
       return n;
     default:
+      s->foreign++;
       out[n++] = UNKNOWN;
       return n;
   }
@@ -131,6 +154,12 @@ sim_action sim_stk500(const sim_knobs *k, sim_state *s,
     s->len = 0;
     return SIM_GO_ON;
   }
+  if (s->len == 0 && k->reset && !stk500_command(byte)) {
+    // A bootloader reads a command at a time: a byte that begins none is
+    // an error of its own (ATmegaBOOT counts it; optiboot leaves).
+    s->foreign++;
+    return SIM_GO_ON;
+  }
   s->frame[s->len++] = byte;
   size_t want = stk500_frame_len(s->frame, s->len);
   if (want == 0 || s->len < want) {
@@ -140,6 +169,7 @@ sim_action sim_stk500(const sim_knobs *k, sim_state *s,
   }
   sim_log("stk500", s->frame, s->len, line);
   if (s->frame[s->len - 1] != EOP) {
+    s->foreign++;
     out[0] = NOSYNC;
     *out_len = 1;
   } else {

@@ -106,6 +106,7 @@ sim_action sim_stk500v2(const sim_knobs *k, sim_state *s,
   }
   // Collects a frame; a byte that cannot belong to one starts over.
   if (s->len == 0 && byte != V2_START) {
+    s->foreign++;
     return SIM_GO_ON;
   }
   if (s->len < sizeof s->frame) {
@@ -113,6 +114,7 @@ sim_action sim_stk500v2(const sim_knobs *k, sim_state *s,
   }
   if (s->len == 5 && s->frame[4] != V2_TOKEN) {
     s->len = 0;
+    s->foreign++;
     return SIM_GO_ON;
   }
   if (s->len < 5) {
@@ -121,6 +123,7 @@ sim_action sim_stk500v2(const sim_knobs *k, sim_state *s,
   size_t body_len = (size_t)s->frame[2] << 8 | s->frame[3];
   if (body_len == 0 || body_len > V2_BODY || body_len + 6 > sizeof s->frame) {
     s->len = 0;
+    s->foreign++;
     return SIM_GO_ON;
   }
   if (s->len < body_len + 6) {
@@ -137,6 +140,7 @@ sim_action sim_stk500v2(const sim_knobs *k, sim_state *s,
   unsigned char body[V2_BODY];
   size_t len = 0;
   if (sum != s->frame[body_len + 5]) {
+    s->foreign++;
     body[0] = V2_ANSWER_CKSUM_ERROR;
     body[1] = V2_CKSUM_ERROR;
     len = 2;

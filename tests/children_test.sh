@@ -11,15 +11,18 @@ PORTVET_TEST_MARK=$mark "$bin" \
   --gtest_filter='Cases/TimingTest.NeverEarlyNeverManyTimesLate/SilentPortLongTimeout' \
   >/dev/null 2>&1 &
 test_pid=$!
-# Both are up once a portvet with the mark runs.
+# Both are up once a portvet with the mark runs. One grep reads every
+# process's environment (-s: one that ended meanwhile is no error); a
+# redirection from a file that is gone fails before a 2>/dev/null after it
+# would apply, hence the braces.
 marked() {
-  for env in /proc/[0-9]*/environ; do
-    pid=${env#/proc/}
-    pid=${pid%/environ}
-    [ "$pid" = "$test_pid" ] && continue
-    tr '\0' '\n' <"$env" 2>/dev/null | grep -qx "PORTVET_TEST_MARK=$mark" &&
-      echo "$pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
-  done
+  grep -lsaxz "PORTVET_TEST_MARK=$mark" /proc/[0-9]*/environ |
+    while read -r env; do
+      pid=${env#/proc/}
+      pid=${pid%/environ}
+      [ "$pid" = "$test_pid" ] && continue
+      echo "$pid $({ tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null)"
+    done
 }
 tries=0
 until marked | grep -q "portvet -c1"; do

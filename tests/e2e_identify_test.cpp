@@ -102,13 +102,30 @@ std::string Avr910At(int baud) {
          std::to_string(baud) + " baud; decided by 'S' 41 56 52 20 49 53 50";
 }
 
-std::string Avr109At(int baud) {
-  return "an AVR109 bootloader: AVR109 \"AVRBOOT\", software 1.0, block size "
-         "128, at " +
-         std::to_string(baud) +
-         " baud, and still after a wait: the board runs no other program "
-         "that answers; decided by 'S' 41 56 52 42 4F 4F 54";
+// An AVR109 bootloader that does not restart when the port opens (the
+// Butterfly's: its joystick starts it) is there still after the wait.
+std::string Avr109At(int baud, const char *id = "AVRBOOT",
+                     const char *hex = "41 56 52 42 4F 4F 54") {
+  return std::string("an AVR109 bootloader: AVR109 \"") + id +
+         "\", software 1.0, block size 128, at " + std::to_string(baud) +
+         " baud, and still after a wait: the board's program was not "
+         "reached; decided by 'S' " +
+         hex;
 }
+
+// A board's bootloader as optiboot is one (the simulator's stk500 with an
+// empty name signs on with 14 10 alone): it restarts when the port opens,
+// reads nothing for 440 ms (its LED flashes), answers for a second after
+// its last command, and leaves at the first byte it does not understand.
+const std::vector<std::string> kOptibootLike = {
+    "stk500", "--id",     "",     "--reset",   "1", "--deaf",
+    "440",    "--window", "1000", "--foreign", "1"};
+
+const char kOptibootLikeLine[] =
+    "optiboot, a board's bootloader: STK500 v1, version 1.18, at 115200 "
+    "baud, for a second after the port opens";
+const char kOptibootLikeBytes[] =
+    "; decided by get-sync 14 10, sign-on 14 10, version 14 01 10";
 
 INSTANTIATE_TEST_SUITE_P(
     Families, IdentifyTest,
@@ -191,15 +208,63 @@ INSTANTIATE_TEST_SUITE_P(
                "unplugged, or a driver failure",
                false,
                kWineHangUp},
-        // An STK500 v2 answer whose checksum is wrong names nothing.
+        // STK500 v2 answers whose checksums are wrong name nothing (the
+        // mode asks more than once).
         IdCase{"Stk500v2WrongChecksum",
-               {"stk500v2", "--bad-sum-first", "1"},
+               {"stk500v2", "--bad-sum-first", "100"},
                "something unknown: bytes that fit no family came at 115200 "
                "baud (1B 01 00 0B 0E 01 00 08 ...): a device at a rate no "
                "family uses, or in another protocol",
                false,
                nullptr},
-        IdCase{"NoPort", {}, "cannot be opened", false, nullptr}),
+        IdCase{"NoPort", {}, "cannot be opened", false, nullptr},
+        // Boards, with the simulator's timelines (the virtual-time table
+        // holds every family, rate and timeline; these cross the line).
+        IdCase{"BoardsBootloader", kOptibootLike,
+               std::string(kOptibootLikeLine) +
+                   "; what the board runs after it answers none of these "
+                   "queries" +
+                   kOptibootLikeBytes,
+               false, nullptr},
+        // A sketch that prints after the bootloader: text that comes
+        // unasked is shown as text at its rate, never taken for an answer.
+        IdCase{"BoardsProgramPrints",
+               Concat(kOptibootLike, {"--print", "Hello world\\r\\n",
+                                      "--print-baud", "38400"}),
+               std::string(kOptibootLikeLine) +
+                   "; then the board's program prints unasked at 38400 baud "
+                   "(\"Hello world\\r\\n\")" +
+                   kOptibootLikeBytes,
+               false, nullptr},
+        // The port fails (a board unplugged) in the wait for its program,
+        // after the bootloader answered.
+        IdCase{"BoardUnpluggedInTheWait",
+               Concat(kOptibootLike, {"--hangup-at", "1500"}),
+               std::string(
+                   "optiboot, a board's bootloader: STK500 v1, version 1.18, "
+                   "at 115200 baud; then the port failed during the wait for "
+                   "the board's program at 115200 baud: unplugged, or a "
+                   "driver failure") +
+                   kOptibootLikeBytes,
+               false, kWineHangUp},
+        // Atmel's AVRISP and its clones sign on as ATmegaBOOT does, and
+        // know no parameter 0x93: only how the device behaves could tell,
+        // and this one neither restarts nor leaves.
+        IdCase{"Stk500v1AvrIsp",
+               {"stk500", "--id", "AVR ISP"},
+               "a programmer (an AVRISP, or a clone) or a board's bootloader "
+               "(ATmegaBOOT): STK500 v1 \"AVR ISP\", hardware 2, software "
+               "1.18, at 115200 baud, and still after a wait: what it does "
+               "cannot tell which; decided by get-sync 14 10, sign-on 14 41 56 "
+               "52 20 49 53 50 10, parameter 0x93 14 00 10",
+               false,
+               nullptr},
+        // Caterina (the Leonardo's and the Micro's) calls itself CATERIN.
+        IdCase{"Avr109Caterina",
+               {"avr109", "--id", "CATERIN"},
+               Avr109At(19200, "CATERIN", "43 41 54 45 52 49 4E"),
+               false,
+               nullptr}),
     [](const testing::TestParamInfo<IdCase> &p) {
       return std::string(p.param.name);
     });

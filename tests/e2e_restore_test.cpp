@@ -205,14 +205,23 @@ TEST(Restore, RefusedRateNoteStaysInItsPortsBlock) {
   ASSERT_FALSE(run.hung);
   const std::string silence =
       ": no byte came back at 115200, 19200, 9600 baud: nothing answers these "
-      "queries: not connected, the wrong port, no power, or a device that "
+      "queries: not connected, the wrong port, no power, a device that "
       "keeps silent to them (a programmer or bootloader that speaks STK500 "
-      "v2, or STK500 v1 at a rate this check does not use, such as 57600)\n";
+      "v2, or STK500 v1 at a rate this check does not use, such as 57600), "
+      "or a board that restarts when its port opens (most Arduino boards): "
+      "its bootloader listens only after its start-up and leaves at the "
+      "check's other queries\n";
   const std::string note =
       " runs at 115200 baud, not 38400: the port refused that rate\n";
+  auto hint = [](const char *n) {
+    return std::string(": portvet -id -c") + n +
+           " asks each family at its rate and waits for a board's "
+           "bootloader\n";
+  };
   EXPECT_EQ(run.err.substr(0, run.err.find("portvet: COM3")),
             "portvet: COM1" + note + "portvet: COM1" + silence +
-                "portvet: COM2" + note + "portvet: COM2" + silence);
+                "portvet: COM1" + hint("1") + "portvet: COM2" + note +
+                "portvet: COM2" + silence + "portvet: COM2" + hint("2"));
 }
 
 }  // namespace

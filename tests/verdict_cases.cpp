@@ -9,12 +9,22 @@ namespace {
 const char kLinkWorks[] =
     "an STK500 programmer (\"AVR STK\") answers at 115200 baud: the link works";
 
+// Beside silence and garbage, a board; and, on a line of its own, the
+// identify mode.
+#define BOARD                                                             \
+  "a board that restarts when its port opens (most Arduino boards): its " \
+  "bootloader listens only after its start-up and leaves at the check's " \
+  "other queries"
+#define IDENTIFY                                                       \
+  "\nportvet: COM1: portvet -id -c1 asks each family at its rate and " \
+  "waits for a board's bootloader"
+
 const char kNothing[] =
     "no byte came back at 115200, 38400, 19200, 9600 baud: nothing answers "
-    "these queries: not connected, the wrong port, no power, or a device "
+    "these queries: not connected, the wrong port, no power, a device "
     "that keeps silent to them (a programmer or bootloader that speaks "
     "STK500 v2, or STK500 v1 at a rate this check does not use, such as "
-    "57600)";
+    "57600), or " BOARD IDENTIFY;
 
 const char kSound[] =
     "every byte came back, in order, at 115200 baud: the line is sound";
@@ -101,7 +111,9 @@ std::vector<VerdictCase> CheckVerdicts() {
        {"-c1", "-r2"},
        "bytes that no programmer sends came at 115200 baud "
        "\\(E0( (E0|00))*( \\.\\.\\.)?\\): something answers at another rate, "
-       "or in another protocol",
+       "or in another protocol, or a board that restarts when its port "
+       "opens \\(most Arduino boards\\): its bootloader listens only after "
+       "its start-up and leaves at the check's other queries" IDENTIFY,
        true,
        nullptr,
        ""},
@@ -112,10 +124,11 @@ std::vector<VerdictCase> CheckVerdicts() {
        {"stk500", "--baud", "19200"},
        {"-c1", "-r2"},
        "bytes that no programmer sends came at 115200 baud (E0 E0 E0 00): "
-       "something answers at another rate, or in another protocol; STK500 v1 "
+       "something answers at another rate, or in another protocol, or " BOARD
+       "; STK500 v1 "
        "out-of-sync replies (0x15) came at 19200 baud: an STK500 v1 "
        "programmer at 19200 baud, such as a board running ArduinoISP; this "
-       "check looks for STK500 only at 115200",
+       "check looks for STK500 only at 115200" IDENTIFY,
        false,
        nullptr,
        ""},

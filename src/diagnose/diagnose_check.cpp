@@ -12,6 +12,21 @@
 
 namespace {
 
+// A cause beside silence and garbage: the board's bootloader is there
+// only for a while after the port opens, and leaves at a foreign byte.
+const char diag_board[] =
+    "a board that restarts when its port opens (most Arduino boards): its "
+    "bootloader listens only after its start-up and leaves at the check's "
+    "other queries";
+
+// A second line: where the identify mode can tell what is there.
+void diag_identify_hint(char *out, size_t size, const char *name) {
+  diag_append(out, size,
+              "portvet: %s: portvet -id -c%s asks each family at its rate "
+              "and waits for a board's bootloader\n",
+              name, name + 3);
+}
+
 // The rate a setup ran at: what the port said, else what was asked.
 long diag_rate(const record_segment *s) {
   return s->runs > 0 ? s->runs : s->baud;
@@ -269,8 +284,22 @@ bool diag_stk500(const record_log *r, char *out, size_t size,
     diag_append(out, size, "\n");
     return true;
   }
-  if (stk->result == STK500_TIMEOUT && stk->first.got == 2 &&
-      stk->first.bytes[0] == STK_INSYNC && stk->first.bytes[1] == STK_OK) {
+  // A bootloader that was not reading yet when the sign-on came (optiboot
+  // blinks its LED after a reset) answers it late: its 14 10 are the first
+  // bytes that come at this rate, and all of them, whichever read (a drain
+  // too) takes them.
+  const record_segment *late = NULL;
+  for (int i = 0; i < record_kept_segments(r) && late == NULL; i++) {
+    if (r->segments[i].bytes_in > 0 && diag_rate(&r->segments[i]) == rate) {
+      late = &r->segments[i];
+    }
+  }
+  bool bare = stk->first.got == 2 && stk->first.bytes[0] == STK_INSYNC &&
+              stk->first.bytes[1] == STK_OK;
+  bool bare_late = stk->first.got == 0 && late != NULL && late->bytes_in == 2 &&
+                   late->first_in[0] == STK_INSYNC &&
+                   late->first_in[1] == STK_OK;
+  if (stk->result == STK500_TIMEOUT && (bare || bare_late)) {
     diag_line(out, size, name);
     diag_append(out, size,
                 "the sign-on is answered with 14 10 alone, as a bootloader "
@@ -395,11 +424,12 @@ void diagnose_check(const record_log *r, const char *name, char *out,
     diag_rates(r, rates, sizeof rates);
     diag_append(out, size,
                 "no byte came back at %s baud: nothing answers these queries: "
-                "not connected, the wrong port, no power, or a device that "
+                "not connected, the wrong port, no power, a device that "
                 "keeps silent to them (a programmer or bootloader that speaks "
                 "STK500 v2, or STK500 v1 at a rate this check does not use, "
-                "such as 57600)\n",
-                rates);
+                "such as 57600), or %s\n",
+                rates, diag_board);
+    diag_identify_hint(out, size, name);
     return;
   }
   if (noise >= 0) {
@@ -416,8 +446,9 @@ void diagnose_check(const record_log *r, const char *name, char *out,
     }
     diag_append(out, size,
                 "bytes that no programmer sends came at %ld baud (%s): "
-                "something answers at another rate, or in another protocol",
-                diag_rate(s), hex);
+                "something answers at another rate, or in another protocol, "
+                "or %s",
+                diag_rate(s), hex, diag_board);
   }
   if (stk500_at != 0) {
     diag_append(out, size,
@@ -427,4 +458,5 @@ void diagnose_check(const record_log *r, const char *name, char *out,
                 noise >= 0 ? "; " : "", stk500_at, stk500_at);
   }
   diag_append(out, size, "\n");
+  diag_identify_hint(out, size, name);
 }

@@ -8,78 +8,11 @@
 #include "../diagnose/diagnose_text.h"
 #include "../report/report.h"
 #include "../sweep/sweep.h"
-#include "../thread/thread.h"
+#include "identify_plan.h"
 #include "identify_query.h"
+#include "identify_unasked.h"
 
 namespace {
-
-// The families at their rates, cheapest and most likely first: at 115200
-// an STK500, an Uno's optiboot, a Mega 2560's bootloader, STK500 v2
-// programmers; at 57600 the older boards' bootloader; at 19200 ArduinoISP;
-// then AVR910 programmers at their rates.
-const struct {
-  int32_t baud;
-  void (*query)(serial_port *port, id_found *found);
-} id_plan[] = {
-    {115200, id_stk500v1}, {115200, id_stk500v2}, {115200, id_avr910},
-    {57600, id_stk500v1},  {19200, id_stk500v1},  {38400, id_avr910},
-    {19200, id_avr910},    {9600, id_avr910},
-};
-
-// How long a board's bootloader keeps the port after a reset: optiboot's
-// watchdog runs out a second after the last command, the older bootloader's
-// wait about as long; then the board runs its program.
-const unsigned ID_BOARD_MS = 1500;
-
-// What a run of the plan saw.
-struct id_run_result {
-  id_found found;  // the first certain answer, echo or failure
-  int32_t baud;    // where
-  id_found other;  // the first bytes that fit no family
-  int32_t other_baud;
-};
-
-// Runs the plan on an open port.
-void id_run(serial_port *port, id_run_result *run) {
-  memset(run, 0, sizeof *run);
-  run->found.outcome = ID_SILENT;
-  int32_t set = 0;
-  for (const auto &step : id_plan) {
-    if (step.baud != set) {
-      serial_setup(port, ID_TIMEOUT_MS, step.baud);
-      set = step.baud;
-    }
-    id_found found;
-    memset(&found, 0, sizeof found);
-    step.query(port, &found);
-    if (found.outcome == ID_OTHER && run->other.n_other == 0) {
-      run->other = found;
-      run->other_baud = step.baud;
-    }
-    if (found.outcome == ID_FOUND || found.outcome == ID_ECHO ||
-        found.outcome == ID_FAILED) {
-      run->found = found;
-      run->baud = step.baud;
-      return;
-    }
-  }
-}
-
-// Bytes that come without a query, twice over: noise, or a device that
-// streams. Returns the count that came in the second look (0: quiet), with
-// the bytes in out. The first look waits for one byte only: on a quiet
-// port it costs two timeouts, not one for each byte of out.
-int id_listen(serial_port *port, unsigned char *out, uint32_t size) {
-  serial_setup(port, ID_TIMEOUT_MS, 115200);
-  uint32_t got = 0;
-  if (!serial_read(port, out, 1, &got) || got == 0) {
-    return 0;
-  }
-  if (!serial_read(port, out, size, &got)) {
-    return 0;
-  }
-  return (int)got;
-}
 
 // "optiboot, a board's bootloader: STK500 v1, version 4.4, at 115200 baud"
 void id_describe(const id_found *f, int32_t baud, char *out, size_t size) {
@@ -89,29 +22,75 @@ void id_describe(const id_found *f, int32_t baud, char *out, size_t size) {
     diag_append(out, size, " \"%s\"", f->name);
   }
   diag_append(out, size, "%s, at %ld baud", f->version, (long)baud);
+  if (f->once) {
+    diag_append(out, size,
+                ", which answered its first query once and then left at a "
+                "byte it did not understand");
+  }
+}
+
+void id_failed_line(const char *name, const id_found *f, int32_t baud) {
+  report_out(
+      "%s: the port failed during %s at %ld baud: unplugged, or a driver "
+      "failure\n",
+      name, f->query, (long)baud);
+}
+
+// What came unasked, when it is text at a rate where it was kept: ", and
+// text comes unasked at 115200 baud ("SET BT ...")". Never listens.
+void id_unasked_note(const id_unasked *u, char *out, size_t size) {
+  out[0] = '\0';
+  for (int i = 0; i < ID_RATES; i++) {
+    size_t kept =
+        u->count[i] < (uint32_t)ID_KEPT ? u->count[i] : (uint32_t)ID_KEPT;
+    if (u->count[i] > 0 && id_is_text(u->bytes[i], kept)) {
+      char text[200];
+      id_quote(u->bytes[i], kept, text, sizeof text);
+      diag_append(out, size, ", and text comes unasked at %ld baud (%s)",
+                  (long)u->baud[i], text);
+      return;
+    }
+  }
 }
 
 // The line for a port the plan found nothing certain on.
-void id_uncertain(const char *name, const id_run_result *run,
-                  const unsigned char *noise, int n_noise) {
+void id_uncertain(const char *name, id_session *s, const id_run_result *run) {
   char hex[64];
-  if (n_noise > 0) {
-    diag_hex(noise, (size_t)n_noise, 8, hex, sizeof hex);
-    report_out(
-        "%s: noise: bytes come without a query (%s): noise on the line, or a "
-        "device that streams; not a programmer\n",
-        name, hex);
-  } else if (run->found.outcome == ID_ECHO) {
+  const unsigned char *bytes = NULL;
+  size_t n = 0;
+  if (run->found.outcome == ID_ECHO) {
     report_out(
         "%s: a loopback: what the tool sends comes back as it was sent at "
         "%ld baud (TXD joined to RXD, or an adapter that echoes), not a "
         "programmer\n",
         name, (long)run->baud);
   } else if (run->found.outcome == ID_FAILED) {
-    report_out(
-        "%s: the port failed during %s at %ld baud: unplugged, or a driver "
-        "failure\n",
-        name, run->found.query, (long)run->baud);
+    id_failed_line(name, &run->found, run->baud);
+  } else if (id_first_unasked(s, &bytes, &n)) {
+    // Bytes came without a query: text at some rate, or noise.
+    int32_t baud = 0;
+    const unsigned char *text = NULL;
+    size_t len = 0;
+    int is = id_text(s, &baud, &text, &len);
+    if (is < 0) {
+      id_found f;
+      memset(&f, 0, sizeof f);
+      f.query = "a look for text that comes unasked";
+      id_failed_line(name, &f, s->baud);
+    } else if (is > 0) {
+      char quoted[200];
+      id_quote(text, len, quoted, sizeof quoted);
+      report_out(
+          "%s: text comes unasked at %ld baud (%s): a device or a board's "
+          "program that prints; not a programmer\n",
+          name, (long)baud, quoted);
+    } else {
+      diag_hex(bytes, n, 8, hex, sizeof hex);
+      report_out(
+          "%s: noise: bytes come without a query (%s): noise on the line, or "
+          "a device that streams; not a programmer\n",
+          name, hex);
+    }
   } else if (run->other.n_other > 0) {
     diag_hex(run->other.other, run->other.n_other, 8, hex, sizeof hex);
     report_out(
@@ -127,6 +106,95 @@ void id_uncertain(const char *name, const id_run_result *run,
   }
 }
 
+// A board's bootloader answered (or a device that may be one): what the
+// board runs after it. Prints the port's line.
+void id_board(const char *name, id_session *s, id_run_result *run) {
+  id_found boot = run->found;
+  if (boot.role == ID_EITHER) {
+    // What tells a board's bootloader from a programmer that speaks alike
+    // is how it behaves: it restarts when the port opens.
+    int restarts = id_plan_restarts(s, run->baud);
+    if (restarts < 0) {
+      char line[512];
+      id_describe(&boot, run->baud, line, sizeof line);
+      report_out(
+          "%s: %s; then the port failed during opening the port again: "
+          "unplugged, or a driver failure; decided by %s\n",
+          name, line, boot.decided);
+      return;
+    }
+    if (restarts) {
+      id_stk500v1_board(&boot);
+    }
+  }
+  id_unasked at_start = s->unasked;
+  memset(&s->unasked, 0, sizeof s->unasked);
+  id_run_result after;
+  id_plan_program(s, run->baud, &after);
+  char line[768];
+  char note[256];
+  id_unasked_note(&at_start, note, sizeof note);
+  if (after.found.outcome == ID_FAILED) {
+    id_describe(&boot, run->baud, line, sizeof line);
+    report_out(
+        "%s: %s%s; then the port failed during %s at %ld baud: unplugged, "
+        "or a driver failure; decided by %s\n",
+        name, line, note, after.found.query, (long)after.baud, boot.decided);
+    return;
+  }
+  bool same = after.found.outcome == ID_FOUND &&
+              strcmp(after.found.decided, boot.decided) == 0 &&
+              after.baud == run->baud;
+  if (!same) {
+    // It left for the board's program: a bootloader.
+    id_stk500v1_board(&boot);
+  }
+  id_describe(&boot, run->baud, line, sizeof line);
+  if (after.found.outcome == ID_FOUND && !same) {
+    char app[768];
+    id_describe(&after.found, after.baud, app, sizeof app);
+    report_out(
+        "%s: %s, on a board whose bootloader answers for a second after the "
+        "port opens (%s: %s%s, at %ld baud)%s; decided by %s\n",
+        name, app, boot.what, boot.family, boot.version, (long)run->baud, note,
+        after.found.decided);
+    return;
+  }
+  if (same) {
+    report_out("%s: %s%s, and still after a wait: %s; decided by %s\n", name,
+               line, note,
+               boot.role == ID_EITHER ? "what it does cannot tell which"
+                                      : "the board's program was not reached",
+               boot.decided);
+    return;
+  }
+  const unsigned char *bytes = NULL;
+  size_t n = 0;
+  int32_t baud = 0;
+  const unsigned char *text = NULL;
+  size_t len = 0;
+  int is = id_first_unasked(s, &bytes, &n) ? id_text(s, &baud, &text, &len) : 0;
+  if (is < 0) {
+    report_out(
+        "%s: %s%s; then the port failed during a look for text that comes "
+        "unasked at %ld baud: unplugged, or a driver failure; decided by "
+        "%s\n",
+        name, line, note, (long)s->baud, boot.decided);
+  } else if (is > 0) {
+    char quoted[200];
+    id_quote(text, len, quoted, sizeof quoted);
+    report_out(
+        "%s: %s%s, for a second after the port opens; then the board's "
+        "program prints unasked at %ld baud (%s); decided by %s\n",
+        name, line, note, (long)baud, quoted, boot.decided);
+  } else {
+    report_out(
+        "%s: %s%s, for a second after the port opens; what the board runs "
+        "after it answers none of these queries; decided by %s\n",
+        name, line, note, boot.decided);
+  }
+}
+
 void id_port(const char *name) {
   serial_port port;
   if (!serial_open(&port, name)) {
@@ -134,51 +202,44 @@ void id_port(const char *name) {
     report_err("portvet: %s\n", port.why);
     return;
   }
-  unsigned char noise[16];
-  int n_noise = id_listen(&port, noise, sizeof noise);
+  id_session s;
+  memset(&s, 0, sizeof s);
+  s.port = &port;
+  s.name = name;
+  s.opened_ms = serial_clock_ms();
   id_run_result run;
-  if (n_noise == 0) {
-    id_run(&port, &run);
+  memset(&run, 0, sizeof run);
+  // Bytes that come at once, before any query, and again (a board is in
+  // reset then, and a byte in flight as the port opened comes once): a
+  // device that streams, noise or text; the plan would only take them for
+  // answers.
+  id_rate(&s, 115200);
+  uint32_t first_look = 0;
+  int failed = id_listen(&s, ID_WAIT_MS) < 0;
+  if (!failed && s.unasked.count[0] > 0) {
+    first_look = s.unasked.count[0];
+    failed = id_listen(&s, ID_WAIT_MS) < 0;
+  }
+  if (failed) {
+    run.found.outcome = ID_FAILED;
+    run.found.query = "a look for bytes that come unasked";
+    run.baud = 115200;
+  } else if (s.unasked.count[0] == first_look) {
+    memset(&s.unasked, 0, sizeof s.unasked);
+    id_plan_port(&s, &run);
+  }
+  if (run.found.outcome != ID_FOUND) {
+    id_uncertain(name, &s, &run);
+  } else if (run.found.role == ID_BOOTLOADER || run.found.role == ID_EITHER) {
+    id_board(name, &s, &run);
   } else {
-    memset(&run, 0, sizeof run);
+    char line[512];
+    char note[256];
+    id_describe(&run.found, run.baud, line, sizeof line);
+    id_unasked_note(&s.unasked, note, sizeof note);
+    report_out("%s: %s%s; decided by %s\n", name, line, note,
+               run.found.decided);
   }
-  if (n_noise > 0 || run.found.outcome != ID_FOUND) {
-    id_uncertain(name, &run, noise, n_noise);
-    serial_close(&port);
-    return;
-  }
-  char line[512];
-  id_describe(&run.found, run.baud, line, sizeof line);
-  const char *decided = run.found.decided;
-  if (run.found.role == ID_BOOTLOADER) {
-    // A bootloader runs after a reset (opening the port resets a board),
-    // for a second or so: wait it out, and ask again for the program the
-    // board runs after it.
-    thread_sleep_ms(ID_BOARD_MS);
-    id_run_result after;
-    id_run(&port, &after);
-    if (after.found.outcome == ID_FOUND &&
-        (strcmp(after.found.what, run.found.what) != 0 ||
-         after.baud != run.baud)) {
-      char app[512];
-      id_describe(&after.found, after.baud, app, sizeof app);
-      diag_append(app, sizeof app,
-                  ", on a board whose bootloader answers for a second after "
-                  "the port opens (%s: %s%s, at %ld baud)",
-                  run.found.what, run.found.family, run.found.version,
-                  (long)run.baud);
-      report_out("%s: %s; decided by %s\n", name, app, after.found.decided);
-      serial_close(&port);
-      return;
-    }
-    diag_append(line, sizeof line, "%s",
-                after.found.outcome == ID_FOUND
-                    ? ", and still after a wait: the board runs no other "
-                      "program that answers"
-                    : ", for a second after the port opens; what the board "
-                      "runs after it answers none of these queries");
-  }
-  report_out("%s: %s; decided by %s\n", name, line, decided);
   serial_close(&port);
 }
 

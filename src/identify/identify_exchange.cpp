@@ -1,25 +1,119 @@
-// One exchange of the identify mode, and the words for what it found.
+// One exchange of the identify mode, what comes unasked around it, and the
+// words for what it found.
 #include <stdio.h>
 #include <string.h>
 
 #include "identify_query.h"
 
-int id_exchange(serial_port *port, const unsigned char *cmd, uint32_t len,
-                unsigned char *reply, uint32_t want) {
-  serial_drain(port);
-  uint32_t put = 0;
-  if (!serial_write(port, cmd, len, &put) || put != len) {
-    return -1;
-  }
-  return id_more(port, reply, want);
+uint32_t id_elapsed_ms(const id_session *s) {
+  return (uint32_t)(serial_clock_ms() - s->opened_ms);
 }
 
-int id_more(serial_port *port, unsigned char *reply, uint32_t want) {
+void id_rate(id_session *s, int32_t baud) {
+  if (s->baud != baud) {
+    serial_setup(s->port, ID_TIMEOUT_MS, baud);
+    s->baud = baud;
+  }
+}
+
+void id_keep_unasked(id_session *s, const unsigned char *bytes, uint32_t n) {
+  if (n == 0) {
+    return;
+  }
+  s->unasked_now = 1;
+  id_unasked *u = &s->unasked;
+  int at = -1;
+  for (int i = 0; i < ID_RATES && at < 0; i++) {
+    if (u->baud[i] == s->baud || u->baud[i] == 0) {
+      at = i;
+    }
+  }
+  if (at < 0) {
+    return;  // more rates than the mode ever uses
+  }
+  u->baud[at] = s->baud;
+  for (uint32_t i = 0; i < n; i++, u->count[at]++) {
+    if (u->count[at] < ID_KEPT) {
+      u->bytes[at][u->count[at]] = bytes[i];
+    }
+  }
+}
+
+int id_take_unasked(id_session *s) {
+  int total = 0;
+  // A device that streams fills any buffer: a few looks are enough to
+  // know that it does.
+  for (int looks = 0; looks < 4; looks++) {
+    unsigned char buf[64];
+    uint32_t got = 0;
+    if (!serial_read_for(s->port, buf, sizeof buf, 0, &got)) {
+      return -1;
+    }
+    id_keep_unasked(s, buf, got);
+    total += (int)got;
+    if (got < sizeof buf) {
+      break;
+    }
+  }
+  return total;
+}
+
+int id_listen(id_session *s, uint32_t ms) {
+  uint64_t end = serial_clock_ms() + ms;
+  for (;;) {
+    uint64_t now = serial_clock_ms();
+    if (now >= end) {
+      return id_take_unasked(s) < 0 ? -1 : 0;
+    }
+    unsigned char buf[64];
+    uint32_t got = 0;
+    if (!serial_read_for(s->port, buf, sizeof buf, (uint32_t)(end - now),
+                         &got)) {
+      return -1;
+    }
+    id_keep_unasked(s, buf, got);
+  }
+}
+
+int id_exchange(id_session *s, const unsigned char *cmd, uint32_t len,
+                uint32_t first_ms, unsigned char *reply, uint32_t want) {
+  s->unasked_now = 0;
+  if (id_take_unasked(s) < 0) {
+    return -1;
+  }
+  uint32_t put = 0;
+  if (!serial_write(s->port, cmd, len, &put) || put != len) {
+    return -1;
+  }
   uint32_t got = 0;
-  if (!serial_read(port, reply, want, &got)) {
+  if (!serial_read_for(s->port, reply, 1, first_ms, &got)) {
+    return -1;
+  }
+  if (got == 0 || want <= 1) {
+    return (int)got;
+  }
+  int more = id_more(s, reply + 1, want - 1);
+  return more < 0 ? -1 : 1 + more;
+}
+
+int id_more(id_session *s, unsigned char *reply, uint32_t want) {
+  uint32_t got = 0;
+  if (!serial_read(s->port, reply, want, &got)) {
     return -1;
   }
   return (int)got;
+}
+
+int id_trails(id_session *s) {
+  // The gap a read allows between two bytes of a reply: a byte that comes
+  // within it belongs to the same burst.
+  unsigned char buf[64];
+  uint32_t got = 0;
+  if (!serial_read_for(s->port, buf, sizeof buf, ID_WAIT_MS, &got)) {
+    return -1;
+  }
+  id_keep_unasked(s, buf, got);
+  return got > 0;
 }
 
 void id_decided(id_found *found, const char *label, const unsigned char *bytes,

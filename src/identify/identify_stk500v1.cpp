@@ -5,7 +5,8 @@
 // with 14 10 alone; and the parameter reads (41 p 20) tell the rest:
 // optiboot gives its version as the software version, ArduinoISP and
 // ATmegaBOOT both say "AVR ISP", but only ArduinoISP answers parameter 0x93
-// with 'S' (a serial programmer).
+// with 'S' (a serial programmer). Atmel's own AVRISP and its clones say
+// "AVR ISP" too and know no parameter 0x93: their bytes are ATmegaBOOT's.
 #include <stdio.h>
 #include <string.h>
 
@@ -15,11 +16,11 @@
 namespace {
 
 // Reads parameter p; -1 when no whole answer came (a port failure: -2).
-int id_v1_parameter(serial_port *port, unsigned char p, id_found *found,
+int id_v1_parameter(id_session *s, unsigned char p, id_found *found,
                     const char *label) {
   const unsigned char cmd[] = {STK_GET_PARAMETER, p, STK_CRC_EOP};
   unsigned char reply[3];
-  int n = id_exchange(port, cmd, sizeof cmd, reply, sizeof reply);
+  int n = id_exchange(s, cmd, sizeof cmd, ID_WAIT_MS, reply, sizeof reply);
   if (n < 0) {
     return -2;
   }
@@ -34,7 +35,7 @@ int id_v1_parameter(serial_port *port, unsigned char p, id_found *found,
 
 }  // namespace
 
-void id_stk500v1(serial_port *port, id_found *found) {
+void id_stk500v1(id_session *s, id_found *found) {
   static const unsigned char sync[] = {STK_GET_SYNC, STK_CRC_EOP};
   static const unsigned char sign_on[] = {STK_GET_SIGN_ON, STK_CRC_EOP};
   found->family = "STK500 v1";
@@ -42,6 +43,7 @@ void id_stk500v1(serial_port *port, id_found *found) {
   unsigned char reply[9];
   int n = 0;
   bool in_sync = false;
+  int unasked = 0;
   // A device that heard garbage before (other rates' queries) may answer
   // out of sync once or twice before it takes a command whole.
   for (int attempt = 0; attempt < 3 && !in_sync; attempt++) {
@@ -50,16 +52,18 @@ void id_stk500v1(serial_port *port, id_found *found) {
       // of other rates. The end-of-command byte alone ends it, and the
       // next get-sync starts a command of its own.
       static const unsigned char end[] = {STK_CRC_EOP};
-      if (id_exchange(port, end, sizeof end, reply, 2) < 0) {
+      if (id_exchange(s, end, sizeof end, ID_WAIT_MS, reply, 2) < 0) {
         found->outcome = ID_FAILED;
         return;
       }
+      unasked |= s->unasked_now;
     }
-    n = id_exchange(port, sync, sizeof sync, reply, 2);
+    n = id_exchange(s, sync, sizeof sync, ID_WAIT_MS, reply, 2);
     if (n < 0) {
       found->outcome = ID_FAILED;
       return;
     }
+    unasked |= s->unasked_now;
     if (n == 2 && memcmp(reply, sync, 2) == 0) {
       found->outcome = ID_ECHO;
       return;
@@ -76,9 +80,19 @@ void id_stk500v1(serial_port *port, id_found *found) {
     found->outcome = found->n_other > 0 ? ID_OTHER : ID_SILENT;
     return;
   }
+  // The answer ends there; what follows it came unasked.
+  int trails = id_trails(s);
+  if (trails < 0) {
+    found->outcome = ID_FAILED;
+    return;
+  }
+  found->with_unasked = unasked || trails;
+  found->n_other = 0;
+  memcpy(found->answer, reply, 2);
+  found->n_answer = 2;
   id_decided(found, "get-sync", reply, 2);
   found->query = "the STK500 v1 sign-on";
-  n = id_exchange(port, sign_on, sizeof sign_on, reply, sizeof reply);
+  n = id_exchange(s, sign_on, sizeof sign_on, ID_WAIT_MS, reply, sizeof reply);
   if (n < 0) {
     found->outcome = ID_FAILED;
     return;
@@ -98,8 +112,12 @@ void id_stk500v1(serial_port *port, id_found *found) {
   found->outcome = ID_FOUND;
   if (bare) {
     // optiboot: its version is the software version it reports.
-    int major = id_v1_parameter(port, STK_SW_MAJOR, found, "version");
-    int minor = id_v1_parameter(port, STK_SW_MINOR, found, NULL);
+    int major = id_v1_parameter(s, STK_SW_MAJOR, found, "version");
+    int minor = id_v1_parameter(s, STK_SW_MINOR, found, NULL);
+    if (major == -2 || minor == -2) {
+      found->outcome = ID_FAILED;
+      return;
+    }
     found->what = "optiboot, a board's bootloader";
     found->role = ID_BOOTLOADER;
     if (major >= 0 && minor >= 0) {
@@ -108,9 +126,13 @@ void id_stk500v1(serial_port *port, id_found *found) {
     }
     return;
   }
-  int hw = id_v1_parameter(port, STK_HW_VER, found, NULL);
-  int major = id_v1_parameter(port, STK_SW_MAJOR, found, NULL);
-  int minor = id_v1_parameter(port, STK_SW_MINOR, found, NULL);
+  int hw = id_v1_parameter(s, STK_HW_VER, found, NULL);
+  int major = id_v1_parameter(s, STK_SW_MAJOR, found, NULL);
+  int minor = id_v1_parameter(s, STK_SW_MINOR, found, NULL);
+  if (hw == -2 || major == -2 || minor == -2) {
+    found->outcome = ID_FAILED;
+    return;
+  }
   if (hw >= 0 && major >= 0 && minor >= 0) {
     snprintf(found->version, sizeof found->version,
              ", hardware %d, software %d.%d", hw, major, minor);
@@ -119,14 +141,43 @@ void id_stk500v1(serial_port *port, id_found *found) {
     found->what = "an STK500 programmer";
     found->role = ID_PROGRAMMER;
   } else if (strcmp(found->name, "AVR ISP") == 0) {
-    // Parameter 0x93 is ArduinoISP's own: 'S', a serial programmer.
-    int kind = id_v1_parameter(port, 0x93, found, "parameter 0x93");
+    // Parameter 0x93 is ArduinoISP's own: 'S', a serial programmer. The
+    // others that say "AVR ISP" (ATmegaBOOT, Atmel's AVRISP and its
+    // clones) are told apart only by how they behave: see the plan.
+    int kind = id_v1_parameter(s, 0x93, found, "parameter 0x93");
+    if (kind == -2) {
+      found->outcome = ID_FAILED;
+      return;
+    }
     bool isp = kind == 'S';
-    found->what =
-        isp ? "ArduinoISP, a programmer" : "ATmegaBOOT, a board's bootloader";
-    found->role = isp ? ID_PROGRAMMER : ID_BOOTLOADER;
+    found->what = isp ? "ArduinoISP, a programmer"
+                      : "a programmer (an AVRISP, or a clone) or a board's "
+                        "bootloader (ATmegaBOOT)";
+    found->role = isp ? ID_PROGRAMMER : ID_EITHER;
   } else {
     found->what = "a device of the STK500 v1 family";
     found->role = ID_DEVICE;
+  }
+}
+
+int id_stk500v1_answers(const unsigned char *b, size_t n, id_found *found) {
+  if (n != 2 || b[0] != STK_INSYNC || b[1] != STK_OK) {
+    return 0;
+  }
+  found->family = "STK500 v1";
+  id_decided(found, "get-sync", b, n);
+  return 1;
+}
+
+uint32_t id_stk500v1_knock(unsigned char *out) {
+  out[0] = STK_GET_SYNC;
+  out[1] = STK_CRC_EOP;
+  return 2;
+}
+
+void id_stk500v1_board(id_found *found) {
+  if (found->role == ID_EITHER) {
+    found->what = "ATmegaBOOT, a board's bootloader";
+    found->role = ID_BOOTLOADER;
   }
 }

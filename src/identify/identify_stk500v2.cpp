@@ -41,19 +41,49 @@ uint32_t id_v2_frame(unsigned char seq, const unsigned char *body, uint32_t len,
   return len + 6;
 }
 
-// Sends a message and reads the answer's frame into reply. Returns the
-// body's length (the body at reply + 5), 0 when no whole answer came, -1 on
-// a port failure; *n the bytes that came.
-int id_v2_ask(serial_port *port, unsigned char seq, const unsigned char *body,
-              uint32_t len, unsigned char *reply, int *n) {
+// Whether bytes are one whole message (start, token, length, checksum):
+// its body's length, -1 when they are not.
+int id_v2_whole(const unsigned char *frame, size_t n) {
+  if (n < 6 || frame[0] != ID_V2_START || frame[4] != ID_V2_TOKEN) {
+    return -1;
+  }
+  size_t body_len = (size_t)frame[2] << 8 | frame[3];
+  if (body_len + 6 != n) {
+    return -1;
+  }
+  unsigned char sum = 0;
+  for (size_t i = 0; i < body_len + 5; i++) {
+    sum ^= frame[i];
+  }
+  return sum == frame[body_len + 5] ? (int)body_len : -1;
+}
+
+// Whether a message's body answers the sign-on: its name into name.
+bool id_v2_sign_on_answer(const unsigned char *frame, int body_len, char *name,
+                          size_t size) {
+  int name_len = body_len >= 3 ? frame[7] : -1;
+  if (body_len < 3 || frame[5] != ID_V2_SIGN_ON || frame[6] != ID_V2_OK ||
+      name_len + 3 != body_len || name_len >= (int)size) {
+    return false;
+  }
+  memcpy(name, frame + 8, (size_t)name_len);
+  name[name_len] = '\0';
+  return true;
+}
+
+// Sends a message and reads the answer's frame into reply, its first byte
+// awaited first_ms. Returns the body's length (the body at reply + 5), 0
+// when no whole answer came, -1 on a port failure; *n the bytes that came.
+int id_v2_ask(id_session *s, unsigned char seq, const unsigned char *body,
+              uint32_t len, uint32_t first_ms, unsigned char *reply, int *n) {
   unsigned char frame[16];
   uint32_t size = id_v2_frame(seq, body, len, frame);
   // The first byte alone first: silence costs one short wait.
-  *n = id_exchange(port, frame, size, reply, 1);
+  *n = id_exchange(s, frame, size, first_ms, reply, 1);
   if (*n <= 0) {
     return *n;
   }
-  int more = id_more(port, reply + 1, 4);
+  int more = id_more(s, reply + 1, 4);
   if (more < 0) {
     return -1;
   }
@@ -65,28 +95,22 @@ int id_v2_ask(serial_port *port, unsigned char seq, const unsigned char *body,
   if (body_len + 6 > ID_V2_MAX) {
     return 0;
   }
-  more = id_more(port, reply + 5, body_len + 1);
+  more = id_more(s, reply + 5, body_len + 1);
   if (more < 0) {
     return -1;
   }
   *n += more;
-  if ((uint32_t)*n != body_len + 6) {
-    return 0;
-  }
-  unsigned char sum = 0;
-  for (uint32_t i = 0; i < body_len + 5; i++) {
-    sum ^= reply[i];
-  }
-  return sum == reply[body_len + 5] ? (int)body_len : 0;
+  int whole = id_v2_whole(reply, (size_t)*n);
+  return whole < 0 ? 0 : whole;
 }
 
 // Reads parameter p: its value, -1 when no whole answer came, -2 on a port
 // failure.
-int id_v2_parameter(serial_port *port, unsigned char seq, unsigned char p) {
+int id_v2_parameter(id_session *s, unsigned char seq, unsigned char p) {
   const unsigned char body[] = {ID_V2_GET_PARAMETER, p};
   unsigned char reply[ID_V2_MAX];
   int n = 0;
-  int len = id_v2_ask(port, seq, body, sizeof body, reply, &n);
+  int len = id_v2_ask(s, seq, body, sizeof body, ID_WAIT_MS, reply, &n);
   if (len < 0) {
     return -2;
   }
@@ -98,7 +122,23 @@ int id_v2_parameter(serial_port *port, unsigned char seq, unsigned char p) {
 
 }  // namespace
 
-void id_stk500v2(serial_port *port, id_found *found) {
+int id_stk500v2_answers(const unsigned char *b, size_t n, id_found *found) {
+  int len = id_v2_whole(b, n);
+  if (len < 0 ||
+      !id_v2_sign_on_answer(b, len, found->name, sizeof found->name)) {
+    return 0;
+  }
+  found->family = "STK500 v2";
+  id_decided(found, "sign-on", b, n);
+  return 1;
+}
+
+uint32_t id_stk500v2_knock(unsigned char *out) {
+  const unsigned char body[] = {ID_V2_SIGN_ON};
+  return id_v2_frame(1, body, sizeof body, out);
+}
+
+void id_stk500v2(id_session *s, id_found *found) {
   found->family = "STK500 v2";
   found->query = "the STK500 v2 sign-on";
   const unsigned char body[] = {ID_V2_SIGN_ON};
@@ -106,18 +146,17 @@ void id_stk500v2(serial_port *port, id_found *found) {
   unsigned char sent[16];
   uint32_t size = id_v2_frame(1, body, sizeof body, sent);
   int n = 0;
-  int len = id_v2_ask(port, 1, body, sizeof body, reply, &n);
+  int len = id_v2_ask(s, 1, body, sizeof body, ID_WAIT_MS, reply, &n);
   if (len < 0) {
     found->outcome = ID_FAILED;
     return;
   }
+  int unasked = s->unasked_now;
   if (n == (int)size && memcmp(reply, sent, size) == 0) {
     found->outcome = ID_ECHO;
     return;
   }
-  int name_len = len >= 3 ? reply[7] : -1;
-  if (len < 3 || reply[5] != ID_V2_SIGN_ON || reply[6] != ID_V2_OK ||
-      name_len + 3 != len || name_len >= (int)sizeof found->name) {
+  if (!id_v2_sign_on_answer(reply, len, found->name, sizeof found->name)) {
     if (n > 0) {
       id_other(found, reply, (size_t)n);
     } else {
@@ -125,14 +164,24 @@ void id_stk500v2(serial_port *port, id_found *found) {
     }
     return;
   }
+  int trails = id_trails(s);
+  if (trails < 0) {
+    found->outcome = ID_FAILED;
+    return;
+  }
+  found->with_unasked = unasked || trails;
+  memcpy(found->answer, reply, (size_t)n);
+  found->n_answer = (size_t)n;
   id_decided(found, "sign-on", reply, (size_t)n);
-  memcpy(found->name, reply + 8, (size_t)name_len);
-  found->name[name_len] = '\0';
   found->outcome = ID_FOUND;
   found->query = "an STK500 v2 parameter read";
-  int hw = id_v2_parameter(port, 2, ID_V2_HW_VER);
-  int major = id_v2_parameter(port, 3, ID_V2_SW_MAJOR);
-  int minor = id_v2_parameter(port, 4, ID_V2_SW_MINOR);
+  int hw = id_v2_parameter(s, 2, ID_V2_HW_VER);
+  int major = id_v2_parameter(s, 3, ID_V2_SW_MAJOR);
+  int minor = id_v2_parameter(s, 4, ID_V2_SW_MINOR);
+  if (hw == -2 || major == -2 || minor == -2) {
+    found->outcome = ID_FAILED;
+    return;
+  }
   if (hw >= 0 && major >= 0 && minor >= 0) {
     snprintf(found->version, sizeof found->version,
              ", hardware %d, software %d.%d", hw, major, minor);

@@ -93,10 +93,20 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud);
 int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
                 uint32_t *got);
 
+// Reads up to n bytes within ms milliseconds, whatever the timeout of the
+// line setup: ends when n bytes have come, when the gap after a byte runs
+// out (as in serial_read), or when ms have passed; with ms 0, takes what
+// has come and does not wait. Returns as serial_read.
+int serial_read_for(serial_port *port, unsigned char *buf, uint32_t n,
+                    uint32_t ms, uint32_t *got);
+
 // Writes n bytes. Returns 1 with *put set to the count written, or 0 on a
 // port failure.
 int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
                  uint32_t *put);
+
+// Milliseconds of a monotonic clock, for waits that span several calls.
+uint64_t serial_clock_ms(void);
 
 // Input drain: reads and discards one byte at a time, stopping after the
 // first read that fails or brings nothing, and after 100 reads at most.

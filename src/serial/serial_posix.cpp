@@ -228,6 +228,8 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   }
 }
 
+uint64_t serial_clock_ms(void) { return serial_now_ns() / 1000000; }
+
 // What the read and write loops need of the port: its descriptor and the
 // monotonic clock.
 static uint64_t serial_io_now(void *) { return serial_now_ns(); }
@@ -275,6 +277,15 @@ int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
                         serial_io_give};
   int ok = serial_read_loop(&io, serial_total_timeout_ms(port->timeout_ms, n),
                             port->interval_ms, buf, n, got);
+  record_read(&port->record, buf, n, *got, ok);
+  return ok;
+}
+
+int serial_read_for(serial_port *port, unsigned char *buf, uint32_t n,
+                    uint32_t ms, uint32_t *got) {
+  const serial_io io = {port, serial_io_now, serial_io_wait, serial_io_take,
+                        serial_io_give};
+  int ok = serial_read_loop(&io, ms, port->interval_ms, buf, n, got);
   record_read(&port->record, buf, n, *got, ok);
   return ok;
 }

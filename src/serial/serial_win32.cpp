@@ -244,6 +244,41 @@ int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
   return ok ? 1 : 0;
 }
 
+// QueryPerformanceCounter, not GetTickCount64: that one moves in steps of
+// about 16 ms, and a wait measured with it could end early.
+uint64_t serial_clock_ms(void) {
+  LARGE_INTEGER freq;
+  LARGE_INTEGER count;
+  QueryPerformanceFrequency(&freq);
+  QueryPerformanceCounter(&count);
+  return (uint64_t)(count.QuadPart / freq.QuadPart * 1000 +
+                    count.QuadPart % freq.QuadPart * 1000 / freq.QuadPart);
+}
+
+int serial_read_for(serial_port *port, unsigned char *buf, uint32_t n,
+                    uint32_t ms, uint32_t *got) {
+  COMMTIMEOUTS usual;
+  ZeroMemory(&usual, sizeof usual);
+  GetCommTimeouts(port->handle, &usual);
+  COMMTIMEOUTS now = usual;
+  now.ReadTotalTimeoutMultiplier = 0;
+  now.ReadTotalTimeoutConstant = ms;
+  if (ms == 0) {
+    // Windows' way of "what has come, at once": all three read fields 0
+    // would wait for every byte instead.
+    now.ReadIntervalTimeout = MAXDWORD;
+  }
+  interrupt_section section;
+  interrupt_enter(&section);
+  SetCommTimeouts(port->handle, &now);
+  interrupt_leave(&section);
+  int ok = serial_read(port, buf, n, got);
+  interrupt_enter(&section);
+  SetCommTimeouts(port->handle, &usual);
+  interrupt_leave(&section);
+  return ok;
+}
+
 int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
                  uint32_t *put) {
   DWORD count = 0;

@@ -3,19 +3,20 @@
 # nothing changed in how it behaves on the serial line:
 #   build_firmware.sh OUT_DIR ARDUINOISP_INO
 #
-# - optiboot_atmega328.hex: the optiboot bootloader of arduino-core-avr,
-#   built as its Makefile's atmega328 target builds it (16 MHz, 115200 baud,
-#   boot section at 0x7E00) but without the LED flashes at start
-#   (LED_START_FLASHES=0): only so it fits the 512-byte boot section with
-#   Debian's avr-gcc (496 bytes; with the flashes 532, and Debian's prebuilt
-#   hex runs 20 bytes past the end of the flash).
+# - optiboot_atmega328.hex and optiboot_atmega168.hex: the optiboot
+#   bootloader of arduino-core-avr, built as its Makefile's atmega328 and
+#   atmega168 targets build it (16 MHz, 115200 baud, three LED flashes at
+#   start, boot section at 0x7E00 and 0x3E00), with the flags that make
+#   Debian's avr-gcc fit it in its 512 bytes as the Makefile's compiler did
+#   (Debian's prebuilt hex files run 20 bytes past the end of the flash).
 # - ArduinoISP.hex: the ArduinoISP sketch of the arduino package, built as
 #   the Arduino IDE builds a sketch for an Uno: the core and the SPI library
 #   of arduino-core-avr, and the sketch with Arduino.h and prototypes of its
 #   own functions put in front (what the IDE's preprocessor adds).
-# - ArduinoISP_with_bootloader.hex: the flash of an Uno running "Arduino as
-#   ISP": the sketch and optiboot in one image, as the IDE exports it (the
-#   sketch's records without its end record, then the bootloader's).
+# - HelloWorld.hex: a sketch of this project's that prints a line every
+#   second at 9600 baud, built the same way.
+# - silent.hex: a board's program that never touches the UART, as the
+#   Blink sketch boards ship with: on the serial line the two are alike.
 set -e
 out=$1
 ino=$2
@@ -26,16 +27,24 @@ trap 'rm -rf "$work"' EXIT
 
 # optiboot
 cp "$avr/bootloaders/optiboot/"*.c "$avr/bootloaders/optiboot/"*.h "$work/"
-avr-gcc -g -Wall -Os -fno-inline-small-functions -fno-split-wide-types \
-  -mshort-calls -mmcu=atmega328p -DF_CPU=16000000L -DBAUD_RATE=115200 \
-  -DLED_START_FLASHES=0 \
-  -Wl,--section-start=.text=0x7e00 -Wl,--section-start=.version=0x7ffe \
-  -Wl,--relax -Wl,--gc-sections -nostartfiles -nostdlib \
-  -o "$work/optiboot.elf" "$work/optiboot.c" 2>"$work/optiboot.log" ||
-  { cat "$work/optiboot.log"; exit 1; }
-size=$(avr-size -A "$work/optiboot.elf" | awk '$1 == ".text" { print $2 }')
-[ "$size" -le 510 ] || { echo "optiboot is $size bytes: past the boot section"; exit 1; }
-avr-objcopy -j .text -j .data -O ihex "$work/optiboot.elf" "$out/optiboot_atmega328.hex"
+for target in "atmega328p 0x7e00 0x7ffe optiboot_atmega328" \
+              "atmega168 0x3e00 0x3ffe optiboot_atmega168"; do
+  set -- $target
+  avr-gcc -g -Wall -Os -fno-inline-small-functions -fno-split-wide-types \
+    -mshort-calls -mrelax -fno-tree-scev-cprop -fno-move-loop-invariants \
+    -fno-ivopts -fno-inline-functions-called-once \
+    -mmcu="$1" -DF_CPU=16000000L -DBAUD_RATE=115200 -DLED_START_FLASHES=3 \
+    -Wl,--section-start=.text="$2" -Wl,--section-start=.version="$3" \
+    -Wl,--relax -Wl,--gc-sections -nostartfiles -nostdlib \
+    -o "$work/$4.elf" "$work/optiboot.c" 2>"$work/optiboot.log" ||
+    { cat "$work/optiboot.log"; exit 1; }
+  size=$(avr-size -A "$work/$4.elf" | awk '$1 == ".text" { print $2 }')
+  [ "$size" -le 510 ] || { echo "$4 is $size bytes: past the boot section"; exit 1; }
+  avr-objcopy -j .text -j .data -O ihex "$work/$4.elf" "$out/$4.hex"
+done
+
+# A program at 0 that loops on itself (rjmp .), and the end record.
+printf ':02000000FFCF30\n:00000001FF\n' >"$out/silent.hex"
 
 # ArduinoISP
 flags="-mmcu=atmega328p -DF_CPU=16000000L -DARDUINO=10819 -DARDUINO_AVR_UNO
@@ -57,20 +66,21 @@ for src in "$avr/cores/arduino/"*.c "$avr/cores/arduino/"*.cpp \
   esac
   objs="$objs $obj"
 done
-{
-  echo '#include <Arduino.h>'
-  # Prototypes of the sketch's functions, as the IDE generates them.
-  sed -n 's/^\(\(void\|uint8_t\|int\|unsigned int\|char\|bool\) \+[A-Za-z_][A-Za-z_0-9]* *([^)]*)\) *{.*$/\1;/p' "$ino"
-  echo '#line 1 "ArduinoISP.ino"'
-  cat "$ino"
-} >"$work/ArduinoISP.cpp"
-avr-g++ -c -std=gnu++11 -fpermissive -fno-exceptions -fno-threadsafe-statics \
-  $flags "$work/ArduinoISP.cpp" -o "$work/ArduinoISP.o"
-avr-gcc -mmcu=atmega328p -Os -Wl,--gc-sections -o "$work/ArduinoISP.elf" \
-  "$work/ArduinoISP.o" $objs -lm
-avr-objcopy -j .text -j .data -O ihex "$work/ArduinoISP.elf" "$out/ArduinoISP.hex"
-grep -v '^:00000001FF' "$out/ArduinoISP.hex" >"$out/ArduinoISP_with_bootloader.hex"
-# (Without optiboot's start-address record, which simavr does not read:
-# on a chip the fuses say where it starts.)
-grep -v '^:04000003' "$out/optiboot_atmega328.hex" >>"$out/ArduinoISP_with_bootloader.hex"
-echo "built $out/optiboot_atmega328.hex, $out/ArduinoISP.hex and $out/ArduinoISP_with_bootloader.hex"
+# A sketch as the IDE builds it: Arduino.h and prototypes of its own
+# functions put in front.
+sketch() {  # sketch NAME INO
+  {
+    echo '#include <Arduino.h>'
+    sed -n 's/^\(\(void\|uint8_t\|int\|unsigned int\|char\|bool\) \+[A-Za-z_][A-Za-z_0-9]* *([^)]*)\) *{.*$/\1;/p' "$2"
+    echo "#line 1 \"$1.ino\""
+    cat "$2"
+  } >"$work/$1.cpp"
+  avr-g++ -c -std=gnu++11 -fpermissive -fno-exceptions -fno-threadsafe-statics \
+    $flags "$work/$1.cpp" -o "$work/$1.o"
+  avr-gcc -mmcu=atmega328p -Os -Wl,--gc-sections -o "$work/$1.elf" \
+    "$work/$1.o" $objs -lm
+  avr-objcopy -j .text -j .data -O ihex "$work/$1.elf" "$out/$1.hex"
+}
+sketch ArduinoISP "$ino"
+sketch HelloWorld "$(dirname "$0")/HelloWorld.ino"
+echo "built the firmware in $out"

@@ -39,10 +39,13 @@ struct Vt {
   uint64_t received = 0;  // bytes the host took from the line
   // The device.
   bool device = false;
+  const VtLine *parsed = nullptr;  // the line whose device the knobs are
   int personality = 0;
   sim_knobs knobs;
   sim_state state;
+  sim_board board;
   long sent = 0;  // bytes of the current reply sent (echo: of all passes)
+  int opens = 0;  // COM1 opened since VtUse
 };
 
 Vt vt;
@@ -78,7 +81,8 @@ void DeviceReply(const unsigned char *out, size_t len, uint64_t at_ns) {
   }
 }
 
-// The device's UART took a byte: its personality answers.
+// The device's UART took a byte: its personality answers, through the
+// board's rules.
 void DeviceHears(const line_byte &got) {
   static unsigned char out[1024 * 8];
   size_t len = 0;
@@ -87,12 +91,17 @@ void DeviceHears(const line_byte &got) {
   if (vt.personality == SIM_ECHO) {
     action = sim_echo(&vt.knobs, &vt.state, &got.byte, 1, out, &len);
   } else {
+    long foreign = vt.state.foreign;
     action =
         vt.personality == SIM_STK500
             ? sim_stk500(&vt.knobs, &vt.state, &line, got.byte, out, &len)
         : vt.personality == SIM_STK500V2
             ? sim_stk500v2(&vt.knobs, &vt.state, &line, got.byte, out, &len)
             : sim_avr910(&vt.knobs, &vt.state, &line, got.byte, out, &len);
+    if (sim_board_took(&vt.board, &vt.knobs, vt.state.foreign - foreign,
+                       got.at_ns)) {
+      len = 0;
+    }
     if (len > 0) {
       memset(out + len, 0x5A, (size_t)vt.knobs.trailing);
       len += (size_t)vt.knobs.trailing;
@@ -106,12 +115,30 @@ void DeviceHears(const line_byte &got) {
   DeviceReply(out, len, got.at_ns);
 }
 
+// The board moves on to at_ns: what its receiver kept goes to the firmware
+// when it starts to read; its program prints.
+void BoardTo(uint64_t at_ns) {
+  line_byte held[SIM_BOARD_HELD];
+  size_t n = sim_board_tick(&vt.board, &vt.knobs, at_ns, held);
+  for (size_t i = 0; i < n && !vt.hung; i++) {
+    DeviceHears(held[i]);
+  }
+  unsigned char text[64];
+  uint32_t rate = 0;
+  size_t printed = sim_board_print(&vt.board, &vt.knobs, at_ns, text, &rate);
+  for (size_t i = 0; i < printed; i++) {
+    line_send(vt.to_tool.get(), text[i], vt.knobs.pace ? rate : 0, at_ns);
+  }
+}
+
 uint64_t NextEvent() {
   uint64_t e = line_next_ns(vt.to_tool.get(), vt.rate);
   uint64_t due = line_host_due(&vt.host);
   e = due < e ? due : e;
   if (vt.device) {
     uint64_t d = line_next_ns(vt.to_dev.get(), DeviceRate());
+    e = d < e ? d : e;
+    d = sim_board_next_ns(&vt.board, &vt.knobs);
     e = d < e ? d : e;
   }
   return e;
@@ -123,22 +150,30 @@ void Advance(uint64_t until) {
   while (!vt.hung) {
     uint64_t to_dev =
         vt.device ? line_next_ns(vt.to_dev.get(), DeviceRate()) : UINT64_MAX;
+    uint64_t board =
+        vt.device ? sim_board_next_ns(&vt.board, &vt.knobs) : UINT64_MAX;
     uint64_t to_tool = line_next_ns(vt.to_tool.get(), vt.rate);
     uint64_t due = line_host_due(&vt.host);
     uint64_t e = to_dev < to_tool ? to_dev : to_tool;
     e = due < e ? due : e;
+    e = board < e ? board : e;
     if (e > until) {
       return;
     }
     unsigned char out[LINE_PACKET];
     line_byte got;
-    if (due == e) {
+    if (board == e) {
+      BoardTo(e);
+    } else if (due == e) {
       uint32_t n = line_host_take(&vt.host, due, out);
       vt.in.insert(vt.in.end(), out, out + n);
       vt.delivered += n;
     } else if (to_dev == e) {
       if (line_take(vt.to_dev.get(), DeviceRate(), e, &got, 1) == 1) {
-        DeviceHears(got);
+        BoardTo(got.at_ns);
+        if (sim_board_hear(&vt.board, &got)) {
+          DeviceHears(got);
+        }
       }
     } else if (line_take(vt.to_tool.get(), vt.rate, e, &got, 1) == 1) {
       if (!line_host_put(&vt.host, &got, vt.rate)) {
@@ -258,7 +293,13 @@ bool VtDevice(const std::vector<std::string> &args) {
 void sim_log(const char *, const unsigned char *, size_t,
              const sim_settings *) {}
 
-void VtUse(const VtLine *line) { vt.cfg = line; }
+void VtUse(const VtLine *line) {
+  vt.cfg = line;
+  vt.parsed = nullptr;
+  vt.opens = 0;
+}
+
+int VtOpens(void) { return vt.opens; }
 
 uint64_t VtDelivered(void) { return vt.delivered; }
 
@@ -287,10 +328,17 @@ int serial_open(serial_port *port, const char *name) {
   uint32_t latency = vt.cfg->latency_ms;
   vt.device = !vt.cfg->device.empty();
   if (vt.device) {
-    if (!VtDevice(vt.cfg->device)) {
-      snprintf(port->why, sizeof port->why, "%s: the device's knobs", name);
-      return 0;
+    if (vt.parsed != vt.cfg) {
+      // A device new to the line: as it was before any program opened it.
+      if (!VtDevice(vt.cfg->device)) {
+        snprintf(port->why, sizeof port->why, "%s: the device's knobs", name);
+        return 0;
+      }
+      vt.parsed = vt.cfg;
+      sim_board_init(&vt.board, &vt.knobs, vt.now);
     }
+    // A board restarts as the port opens.
+    sim_board_open(&vt.board, &vt.knobs, vt.now);
     memset(&vt.state, 0, sizeof vt.state);
     host = (int)vt.knobs.host;
     size = (uint32_t)vt.knobs.host_size;
@@ -311,6 +359,7 @@ int serial_open(serial_port *port, const char *name) {
   vt.sent = 0;
   port->host = vt.cfg->told;
   port->fd = 0;
+  vt.opens++;
   return 1;
 }
 
@@ -328,6 +377,15 @@ int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
                 uint32_t *got) {
   int ok = serial_read_loop(&kIo, serial_total_timeout_ms(port->timeout_ms, n),
                             port->interval_ms, buf, n, got);
+  record_read(&port->record, buf, n, *got, ok);
+  return ok;
+}
+
+uint64_t serial_clock_ms(void) { return vt.now / 1000000; }
+
+int serial_read_for(serial_port *port, unsigned char *buf, uint32_t n,
+                    uint32_t ms, uint32_t *got) {
+  int ok = serial_read_loop(&kIo, ms, port->interval_ms, buf, n, got);
   record_read(&port->record, buf, n, *got, ok);
   return ok;
 }

@@ -51,4 +51,7 @@ void VtUse(const VtLine *line);
 uint64_t VtDelivered(void);
 std::vector<int> VtRates(void);
 
+// How many times COM1 was opened since VtUse.
+int VtOpens(void);
+
 #endif
