@@ -236,6 +236,17 @@ INSTANTIATE_TEST_SUITE_P(
                    "(\"Hello world\\r\\n\")" +
                    kOptibootLikeBytes,
                false, nullptr},
+        // A board whose bootloader leaves at once and whose program prints
+        // every 200 ms at 9600: text, at the rate it is text at.
+        IdCase{"ProgramPrintsAlone",
+               {"stk500", "--reset", "1", "--deaf", "0", "--window", "1",
+                "--print", "Hello world\\r\\n", "--print-baud", "9600",
+                "--print-every", "200"},
+               "text comes unasked at 9600 baud \\(\"(Hello world\\\\r\\\\n)+"
+               "(Hello w[a-z ]*)?\"( \\.\\.\\.)?\\): a device or a board's "
+               "program that prints; not a programmer",
+               true,
+               nullptr},
         // The port fails (a board unplugged) in the wait for its program,
         // after the bootloader answered.
         IdCase{"BoardUnpluggedInTheWait",
