@@ -29,6 +29,9 @@ static int memory_next(void) {
 
 int serial_open(serial_port *port, const char *name) {
   port->open = 0;
+  port->host.kind = PORTS_HOST_UNKNOWN;
+  port->host.trigger = 0;
+  port->host.latency_ms = 0;
   port->why[0] = '\0';
   record_init(&port->record);
   if (strcmp(name, "COM4") == 0) {

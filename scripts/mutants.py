@@ -85,6 +85,15 @@ MUTANTS = [
      "      gap = uart + 0 * usb;",
      "a port the system says nothing of is taken for a UART, not the slowest "
      "common host"),
+    ("interval-slow-uart-keeps-trigger", INTERVAL,
+     "  if (trigger == 0 || (host->kind == PORTS_HOST_UART && baud > 0 &&",
+     "  if (trigger == 0 || (0 && baud > 0 &&",
+     "a UART below 2400 baud keeps the trigger sysfs reports (8): the gap "
+     "allowed hides a 100 ms pause at 600"),
+    ("interval-sysfs-trigger-ignored", "src/ports/ports_linux.cpp",
+     "  long trigger = atol(value);",
+     "  long trigger = 0 * atol(value);",
+     "a UART's rx_trig_bytes in sysfs is not read"),
     ("interval-sysfs-latency-ignored", "src/ports/ports_linux.cpp",
      "    host->latency_ms = ms > 0 && ms <= 255 ? (uint32_t)ms : 16;",
      "    host->latency_ms = 16 + 0 * ms;",

@@ -52,7 +52,7 @@ TEST_P(CliTest, PrintsExactlyAndExits) {
   "as -c1\n"
 #define ATTEMPTS \
   "': the number of attempts is a number other than 0 (default -r50)\n"
-#define TIMEOUT "': the timeout is a number of ms other than 0 (default -t20)\n"
+#define TIMEOUT "': the timeout is a number of ms, 1 or more (default -t20)\n"
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CliTest,
@@ -210,11 +210,12 @@ INSTANTIATE_TEST_SUITE_P(
             "LeadingSpaceAndSign", {"-c +4"}, Unopenable("COM4"), 0, nullptr},
         CliCase{
             "TrailingTextIgnored", {"-c2abc"}, Unopenable("COM2"), 0, nullptr},
-        CliCase{"NegativeTimeoutAccepted",
+        // A negative timeout would be a wait of about 49 days: refused.
+        CliCase{"NegativeTimeout",
                 {"-c1", "-t-1"},
-                Unopenable("COM1"),
-                0,
-                nullptr},
+                "Invalid argument '-t-1'!\n",
+                1,
+                "portvet: '-t-1" TIMEOUT},
         CliCase{"NegativeAttemptsAccepted",
                 {"-R-5", "-c1"},
                 Unopenable("COM1"),

@@ -15,6 +15,8 @@
 
 namespace {
 
+const ports_host kUsb = {PORTS_HOST_USB, 0, 16};
+
 std::vector<unsigned char> Pattern(int from, int to) {
   std::vector<unsigned char> bytes;
   for (int b = from; b < to; b++) bytes.push_back((unsigned char)b);
@@ -48,7 +50,7 @@ TEST(Diagnose, BytesTheDrainTookCameLate) {
   record_drain(&r, 0);
   Pass(&r, 256);
   char out[DIAGNOSE_SIZE];
-  diagnose_stress(&r, "COM1", "", out, sizeof out);
+  diagnose_stress(&r, "COM1", "", &kUsb, out, sizeof out);
   EXPECT_STREQ(out,
                "portvet: COM1: 1 of 2 passes at 115200 baud came back short, "
                "and later passes (or the drains before them) took the bytes "
@@ -66,6 +68,8 @@ struct BlockCase {
   const char *name;
   std::vector<int> counts;
   bool blocks;
+  ports_host host;  // what the system says hands the bytes over
+  const char *who;  // what the verdict says hands them over in blocks
 };
 
 void PrintTo(const BlockCase &c, std::ostream *os) { *os << c.name; }
@@ -94,19 +98,38 @@ TEST_P(BlockTest, WholeBlocksOnly) {
                        differs < 0 ? 0 : in[differs]);
   }
   char out[DIAGNOSE_SIZE];
-  diagnose_stress(&r, "COM1", "", out, sizeof out);
+  diagnose_stress(&r, "COM1", "", &c.host, out, sizeof out);
   EXPECT_EQ(std::string(out).find("whole blocks") != std::string::npos,
             c.blocks)
       << out;
+  if (c.blocks) {
+    EXPECT_NE(std::string(out).find(std::string("as ") + c.who + " hands"),
+              std::string::npos)
+        << out;
+  }
   EXPECT_EQ(std::string(out).find("loses bytes"), std::string::npos) << out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BlockTest,
-    testing::Values(BlockCase{"FtdiPackets", {62, 62, 62}, true},
-                    BlockCase{"TwoPacketsInOneRead", {62, 124, 62}, true},
-                    BlockCase{"PausesAtFives", {10, 15, 20}, false},
-                    BlockCase{"NoPassOfOneBlock", {16, 24, 16 + 24}, false}),
+    testing::Values(
+        BlockCase{"FtdiPackets", {62, 62, 62}, true, kUsb, "a USB adapter"},
+        BlockCase{
+            "TwoPacketsInOneRead", {62, 124, 62}, true, kUsb, "a USB adapter"},
+        // A UART's 14-byte FIFO (Windows' trigger) at 1200 baud: the
+        // blocks are its, not a USB adapter's.
+        BlockCase{"UartFifoBlocks",
+                  {14, 14, 28},
+                  true,
+                  {PORTS_HOST_UART, 14, 0},
+                  "a UART's FIFO at its trigger level"},
+        BlockCase{"BlocksOfAHostNotNamed",
+                  {14, 14, 28},
+                  true,
+                  {PORTS_HOST_UNKNOWN, 14, 0},
+                  "a USB adapter or a UART's FIFO"},
+        BlockCase{"PausesAtFives", {10, 15, 20}, false, kUsb, ""},
+        BlockCase{"NoPassOfOneBlock", {16, 24, 16 + 24}, false, kUsb, ""}),
     [](const testing::TestParamInfo<BlockCase> &p) {
       return std::string(p.param.name);
     });

@@ -254,7 +254,8 @@ INSTANTIATE_TEST_SUITE_P(Timelines, VtIdentifyTest, testing::ValuesIn(Rows()),
 
 // Each reset gives one rate the first bytes: a board at 115200 is named
 // after the first, one at 57600 after the second; a third comes only where
-// bytes came and nothing was certain.
+// bytes came and nothing was certain, or to see whether a device that
+// could be either restarts.
 TEST(VtIdentifyResets, OneRateEachAndAThirdOnlyOnEvidence) {
   const struct {
     std::vector<std::string> sim;
@@ -270,6 +271,11 @@ TEST(VtIdentifyResets, OneRateEachAndAThirdOnlyOnEvidence) {
         "1200", "--window", "1000", "--foreign", "5"},
        3},
       {{"stk500", "--silent-after", "0"}, 2},
+      // ATmegaBOOT that answered a while after the query restarted when
+      // the port opened: no third open to see whether it does.
+      {{"stk500", "--id", "AVR ISP", "--baud", "57600", "--reset", "1",
+        "--deaf", "265", "--window", "1000", "--foreign", "5"},
+       2},
   };
   for (const auto &c : cases) {
     VtLine line = {};
@@ -279,6 +285,37 @@ TEST(VtIdentifyResets, OneRateEachAndAThirdOnlyOnEvidence) {
     int opens = 0;
     std::string out = Identify(line, &ms, &opens);
     EXPECT_EQ(opens, c.opens) << out;
+  }
+}
+
+// A program that prints is never taken for what it prints: text that
+// comes while a query waits reads like an AVR910 name ("lo worl"), and
+// only the same answer to the same query asked again is believed.
+TEST(VtIdentifyUnasked, TextIsShownNotTakenForAnAnswer) {
+  const struct {
+    const char *text, *baud, *every, *shown;
+  } cases[] = {
+      // At the rate of the queries before: without line ends, every seven
+      // bytes of it are printable.
+      {"Hello world ", "115200", "5", "Hello world "},
+      {"Hello world\\r\\n", "38400", "1000", "Hello world\\r\\n"},
+  };
+  for (const auto &c : cases) {
+    VtLine line = {};
+    line.told = {PORTS_HOST_UNKNOWN, 0, 0};
+    line.device = {
+        "stk500", "--id",         "",     "--reset",       "1",    "--deaf",
+        "440",    "--window",     "1000", "--foreign",     "1",    "--print",
+        c.text,   "--print-baud", c.baud, "--print-every", c.every};
+    uint64_t ms = 0;
+    std::string out = Identify(line, &ms);
+    EXPECT_EQ(out.rfind("COM1: optiboot, a board's bootloader", 0), 0u) << out;
+    EXPECT_NE(out.find(std::string("then the board's program prints unasked "
+                                   "at ") +
+                       c.baud + " baud"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(c.shown), std::string::npos) << out;
   }
 }
 

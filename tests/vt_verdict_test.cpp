@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../src/check/check_port.h"
+#include "../src/serial/serial.h"
 #include "../src/st/st.h"
 #include "verdict_cases.h"
 #include "vt/vt_port.h"
@@ -54,6 +55,43 @@ TEST_P(VtVerdictTest, TrueAtTheDefaults) {
   } else {
     EXPECT_EQ(err, "portvet: COM1: " + want + "\n") << "stdout:\n"
                                                     << out.substr(0, 2000);
+  }
+}
+
+// How long the check takes to find a programmer, with the defaults and
+// with -r2, in the model's time: an STK500 at once; an AVR910 programmer
+// only once the rates before its own have used their 49 attempts of
+// 200 ms (the README's and the manual's figures).
+TEST(VtCheckTime, AProgrammerAtALowerRateWaitsForTheRatesBefore) {
+  const struct {
+    std::vector<std::string> sim;
+    int attempts;
+    uint64_t at_least_ms, at_most_ms;
+  } cases[] = {
+      {{"stk500"}, 50, 0, 100},
+      {{"avr910", "--baud", "38400", "--unknown", "-1"}, 50, 9800, 10500},
+      {{"avr910", "--baud", "19200", "--unknown", "-1"}, 50, 19600, 21000},
+      {{"avr910", "--baud", "19200", "--unknown", "-1"}, 2, 0, 1000},
+  };
+  for (const auto &c : cases) {
+    VtLine line = {};
+    line.told = {PORTS_HOST_UNKNOWN, 0, 0};
+    line.device = c.sim;
+    VtUse(&line);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    uint64_t start = serial_clock_ms();
+    check_port("COM1", c.attempts, 20);
+    uint64_t ms = serial_clock_ms() - start;
+    std::string out = testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    VtUse(nullptr);
+    EXPECT_NE(out.find(c.sim[0] == "stk500" ? "Version: HW:"
+                                            : "found AVR ISP (retries = 1)"),
+              std::string::npos)
+        << out;
+    EXPECT_GE(ms, c.at_least_ms) << c.sim[0] << " " << c.sim.size();
+    EXPECT_LE(ms, c.at_most_ms) << c.sim[0] << " " << c.sim.size();
   }
 }
 

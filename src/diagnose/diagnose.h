@@ -11,6 +11,7 @@
 
 #include <stddef.h>
 
+#include "../ports/ports.h"
 #include "../record/record.h"
 
 enum { DIAGNOSE_SIZE = 1024 };
@@ -20,9 +21,10 @@ void diagnose_check(const record_log *r, const char *name, char *out,
                     size_t size);
 
 // After the stress test's summary (or its read or write error). latency
-// names the file that sets the port's USB latency timer, or is empty.
+// names the file that sets the port's USB latency timer, or is empty;
+// host is what the system says hands the port's bytes over (ports.h).
 void diagnose_stress(const record_log *r, const char *name, const char *latency,
-                     char *out, size_t size);
+                     const ports_host *host, char *out, size_t size);
 
 // For a refused command line: what was expected, in one line ending in
 // "\n", or "" when there is nothing to add. mode: 0 the connection check,

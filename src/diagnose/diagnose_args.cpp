@@ -49,7 +49,7 @@ void diagnose_argument(int mode, const char *arg, char *out, size_t size) {
         want = "the number of attempts is a number other than 0 (default -r50)";
         break;
       case 't':
-        want = "the timeout is a number of ms other than 0 (default -t20)";
+        want = "the timeout is a number of ms, 1 or more (default -t20)";
         break;
       default:
         want =

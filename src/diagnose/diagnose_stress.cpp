@@ -57,7 +57,7 @@ void diag_where(const record_pass *p, char *out, size_t size) {
 }  // namespace
 
 void diagnose_stress(const record_log *r, const char *name, const char *latency,
-                     char *out, size_t size) {
+                     const ports_host *host, char *out, size_t size) {
   out[0] = '\0';
   if (r->n_segments == 0) {
     return;
@@ -147,13 +147,18 @@ void diagnose_stress(const record_log *r, const char *name, const char *latency,
   unsigned long shorts = st->short_passes;
   if (shorts > 0 && in_order && late && shorts >= 2 && st->short_gcd >= 8 &&
       st->short_min == st->short_gcd) {
+    // What hands bytes over in blocks, as far as the system says.
+    const char *who = host->kind == PORTS_HOST_USB ? "a USB adapter"
+                      : host->kind == PORTS_HOST_UART
+                          ? "a UART's FIFO at its trigger level"
+                          : "a USB adapter or a UART's FIFO";
     diag_append(out, size,
                 "%lu of %lu passes at %s ended after whole blocks of %lu "
                 "bytes, and later passes took the bytes that came late: bytes "
                 "come in blocks with pauses longer than the test's timeout "
-                "between them, as a USB adapter hands them over (or the line "
-                "stalls at the same places); no sign of a lost byte\n",
-                shorts, passes, rate, (unsigned long)st->short_gcd);
+                "between them, as %s hands them over (or the line stalls at "
+                "the same places); no sign of a lost byte\n",
+                shorts, passes, rate, (unsigned long)st->short_gcd, who);
     if (latency != NULL && latency[0] != '\0') {
       diag_append(out, size,
                   "portvet: %s: the adapter hands bytes over when its latency "

@@ -173,7 +173,11 @@ void id_board(const char *name, id_session *s, id_run_result *run) {
   int32_t baud = 0;
   const unsigned char *text = NULL;
   size_t len = 0;
-  int is = id_first_unasked(s, &bytes, &n) ? id_text(s, &baud, &text, &len) : 0;
+  // What the board's program sent, asked or not, may be text it prints
+  // at a rate of its own.
+  int is = id_first_unasked(s, &bytes, &n) || after.other.n_other > 0
+               ? id_text(s, &baud, &text, &len)
+               : 0;
   if (is < 0) {
     report_out(
         "%s: %s%s; then the port failed during a look for text that comes "

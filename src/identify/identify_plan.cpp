@@ -140,7 +140,9 @@ void id_ask_family(id_session *s, int family, id_found *found) {
 
 // Asks a family, and believes its answer only when its query caused it: it
 // came after the query with nothing before it and ended where the protocol
-// ends it, or it came again, the same, to the same query asked again.
+// ends it; or, where bytes came unasked around it (a start-up text before
+// a bootloader's answer), the same query asked again brought the same
+// answer with nothing around it (a device that streams never does).
 void id_ask_certain(id_session *s, int family, id_found *found) {
   id_ask_family(s, family, found);
   if (found->outcome != ID_FOUND || !found->with_unasked) {
@@ -150,7 +152,7 @@ void id_ask_certain(id_session *s, int family, id_found *found) {
   id_ask_family(s, family, &again);
   if (again.outcome == ID_FAILED) {
     *found = again;
-  } else if (again.outcome != ID_FOUND ||
+  } else if (again.outcome != ID_FOUND || again.with_unasked ||
              strcmp(again.decided, found->decided) != 0) {
     // Bytes that look like an answer once: unasked ones, as far as this
     // mode can tell.
@@ -194,8 +196,9 @@ int id_knock(id_session *s, int family, uint32_t until_ms, id_burst *b) {
   }
   b->came_ms = id_elapsed_ms(s);
   b->n = 1;
-  // The rest of the burst: until the line has been quiet a while.
-  for (;;) {
+  // The rest of the burst: until the line has been quiet a while, or
+  // enough came to judge (a device that streams is never quiet).
+  while (b->n < ID_KEPT) {
     unsigned char buf[64];
     if (!serial_read_for(s->port, buf, sizeof buf, ID_WAIT_MS, &got)) {
       return -1;
@@ -207,6 +210,7 @@ int id_knock(id_session *s, int family, uint32_t until_ms, id_burst *b) {
       b->bytes[b->n++] = buf[i];
     }
   }
+  return 1;
 }
 
 // Which family's answer to its first query a knock's burst is, whole:

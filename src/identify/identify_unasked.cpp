@@ -49,12 +49,24 @@ int id_is_text(const unsigned char *bytes, size_t n) {
 }
 
 void id_quote(const unsigned char *bytes, size_t n, char *out, size_t size) {
-  // The text from its first printable byte: escapes for CR, LF and TAB,
-  // and at most 40 characters.
-  size_t i = 0;
-  while (i < n && !id_printable_byte(bytes[i])) {
-    i++;
+  // The longest run of text (the first bytes of a listen that began in the
+  // middle of a line are garbled): escapes for CR, LF and TAB, and at most
+  // 40 characters.
+  size_t best = 0;
+  size_t best_len = 0;
+  for (size_t at = 0; at < n;) {
+    size_t len = 0;
+    while (at + len < n && id_printable_byte(bytes[at + len])) {
+      len++;
+    }
+    if (len > best_len) {
+      best = at;
+      best_len = len;
+    }
+    at += len + 1;
   }
+  size_t i = best;
+  n = best_len > 0 ? best + best_len : n;
   size_t used = 0;
   out[used++] = '"';
   size_t shown = 0;
@@ -88,8 +100,8 @@ int id_text(id_session *s, int32_t *baud, const unsigned char **bytes,
   id_unasked *u = &s->unasked;
   for (int32_t rate : id_text_rates) {
     int at = id_kept(u, rate);
-    if (at < 0) {
-      // Not heard at this rate yet: listen for a line.
+    if (at < 0 || u->count[at] < ID_TEXT_ENOUGH) {
+      // Not heard enough at this rate yet: listen for a line.
       id_rate(s, rate);
       uint64_t end = serial_clock_ms() + ID_TEXT_MS;
       for (;;) {

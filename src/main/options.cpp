@@ -26,10 +26,12 @@ const char *main_ParseOptions(int argc, char **argv, main_options *options) {
         options->attempts = value < 2 ? 2 : value;
         break;
       case 't':
-        if (value == 0) {
+        // A negative timeout would reach the line setup as a count of
+        // about 49 days: no answer for a user who typed -t-1.
+        if (value <= 0) {
           return arg;
         }
-        options->timeout = value;  // negative: a huge unsigned count
+        options->timeout = value;
         break;
       default:  // another letter, or no option at all
         return arg;

@@ -39,7 +39,9 @@ enum ports_host_kind {
 struct ports_host {
   int kind;
   // UART (and the UART an unknown host may be): the FIFO's trigger level;
-  // 0 as Linux's driver sets it (8 bytes from 2400 baud up, 1 below).
+  // 0 as Linux's driver sets it (8 bytes from 2400 baud up). Below 2400
+  // baud Linux sets a UART's trigger to 1 whatever rx_trig_bytes says, so
+  // a UART host (only Linux's sysfs names one) triggers at 1 there.
   uint32_t trigger;
   uint32_t latency_ms;  // USB: the latency timer
 };

@@ -34,6 +34,7 @@ enum { SERIAL_SAVED_SIZE = INTERRUPT_SAVED_SIZE };
 // The in-memory port of the fuzz targets (fuzz/serial_memory.cpp).
 struct serial_port {
   int open;
+  ports_host host;
   record_log record;
   char why[SERIAL_WHY_SIZE];
 };

@@ -29,9 +29,12 @@ static uint64_t serial_usb_gap_us(uint32_t latency_ms, uint64_t char_us) {
 uint32_t serial_host_gap_us(const ports_host *host, int32_t baud) {
   uint64_t char_us = baud > 0 ? (10000000u + (uint32_t)baud - 1) / baud : 0;
   uint32_t trigger = host->trigger;
-  if (trigger == 0) {
-    // Linux's 8250 driver: 8 bytes, or every byte below 2400 baud.
-    trigger = baud > 0 && baud < 2400 ? 1 : 8;
+  if (trigger == 0 ||
+      (host->kind == PORTS_HOST_UART && baud > 0 && baud < 2400)) {
+    // Linux's 8250 driver: 8 bytes, or what rx_trig_bytes set; below 2400
+    // baud every byte, whatever rx_trig_bytes says (it sets the FIFO to
+    // trigger 1 there).
+    trigger = baud > 0 && baud < 2400 ? 1 : trigger == 0 ? 8 : trigger;
   }
   uint64_t gap = 0;
   switch (host->kind) {

@@ -108,7 +108,8 @@ static void st_diagnose(const serial_port *port, const char *name) {
   char latency[256];
   ports_latency_file(name, latency, sizeof latency);
   char verdict[DIAGNOSE_SIZE];
-  diagnose_stress(&port->record, name, latency, verdict, sizeof verdict);
+  diagnose_stress(&port->record, name, latency, &port->host, verdict,
+                  sizeof verdict);
   fputs(verdict, stderr);
 }
 

@@ -13,6 +13,8 @@
 #   the Arduino IDE builds a sketch for an Uno: the core and the SPI library
 #   of arduino-core-avr, and the sketch with Arduino.h and prototypes of its
 #   own functions put in front (what the IDE's preprocessor adds).
+# - ArduinoISP_115200.hex: the same sketch set to the other rate its source
+#   offers, 115200.
 # - HelloWorld.hex: a sketch of this project's that prints a line every
 #   second at 9600 baud, built the same way.
 # - silent.hex: a board's program that never touches the UART, as the
@@ -82,5 +84,11 @@ sketch() {  # sketch NAME INO
   avr-objcopy -j .text -j .data -O ihex "$work/$1.elf" "$out/$1.hex"
 }
 sketch ArduinoISP "$ino"
+# The same sketch at the other rate its source offers (a common change).
+sed 's/^#define BAUDRATE\t19200$/#define BAUDRATE\t115200/' "$ino" \
+  >"$work/ArduinoISP_115200.ino"
+grep -q '^#define BAUDRATE.115200$' "$work/ArduinoISP_115200.ino" ||
+  { echo "ArduinoISP.ino: no BAUDRATE 19200 to change"; exit 1; }
+sketch ArduinoISP_115200 "$work/ArduinoISP_115200.ino"
 sketch HelloWorld "$(dirname "$0")/HelloWorld.ino"
 echo "built the firmware in $out"

@@ -493,6 +493,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "after the port opens (optiboot, a board's bootloader: "
                     "STK500 v1, version 4.4, at 115200 baud)" +
                     kIspBytes},
+        // ArduinoISP set to 115200: the bootloader's rate, so only its
+        // answers tell it from optiboot.
+        Program{"ArduinoIsp115200OnAnUno",
+                {"--board", "--app", Firmware("ArduinoISP_115200.hex"),
+                 Firmware("optiboot_atmega328.hex")},
+                "ArduinoISP, a programmer: STK500 v1 \"AVR ISP\", hardware 2, "
+                "software 1.18, at 115200 baud, on a board whose bootloader "
+                "answers for a second after the port opens (optiboot, a "
+                "board's bootloader: STK500 v1, version 4.4, at 115200 baud)" +
+                    std::string(kIspBytes)},
         // An Uno whose sketch prints a line every second at 9600.
         Program{"HelloWorldOnAnUno",
                 {"--board", "--app", Firmware("HelloWorld.hex"),
