@@ -9,7 +9,9 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <map>
@@ -37,11 +39,11 @@ std::string LineOf(const std::string &path) {
 }
 
 struct RestoreCase {
-  const char *name;
+  std::string name;
   std::vector<std::string> sim;   // personality and knobs
   std::vector<std::string> args;  // portvet's
   const char *interrupt_at;       // text to wait for, then a signal; or null
-  int signal;
+  int signal;   // that signal; SIGPIPE and no kill: its standard output closes
   bool in_log;  // interrupt_at comes in the simulator's log, not the output
   const char *not_under_wine;
 };
@@ -70,12 +72,18 @@ TEST_P(RestoreTest, LineIsAsFound) {
     ASSERT_FALSE(run.hung);
     EXPECT_EQ(run.status, 0);
   } else {
+    // A signal that dumps core dumps none here.
+    struct rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
     Running running;
-    StartPortvet(c.args, {{"COM1", sim.path}}, &running);
+    RunOptions options;
+    options.sigpipe_ignored = c.name == "OutputClosedPipeIgnored";
+    StartPortvet(c.args, {{"COM1", sim.path}}, &running, options);
     std::string shown =
         ReadUntil(c.in_log ? sim.out : running.out, c.interrupt_at, 30);
     ASSERT_NE(shown.find(c.interrupt_at), std::string::npos) << shown;
-    int status = running.Interrupt(c.signal);
+    bool closed = c.name.compare(0, 12, "OutputClosed") == 0;
+    int status = closed ? running.CloseOutput() : running.Interrupt(c.signal);
     // The program ends as the signal says, after it put the line back.
     if (!UnderWine()) {
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal)
@@ -89,69 +97,156 @@ const char *const kWineCustomRateLine =
     "Wine sets a rate without a Bnnn constant through the serial driver's "
     "custom divisor, which a pty lacks";
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RestoreTest,
-    testing::Values(
-        RestoreCase{
-            "CheckFinds", {"stk500"}, {"-c1"}, nullptr, 0, false, nullptr},
-        // Silence at every rate: the line was last set to 9600.
-        RestoreCase{"CheckTimesOut",
-                    {"stk500", "--silent-after", "0"},
-                    {"-c1", "-r2"},
-                    nullptr,
-                    0,
-                    false,
-                    nullptr},
-        RestoreCase{"LeftIn7E2ByAnotherProgram",
-                    {"stk500", "--left-framing", "7E2"},
-                    {"-c1"},
-                    nullptr,
-                    0,
-                    false,
-                    nullptr},
-        RestoreCase{"StressTest",
-                    {"echo", "--pace", "0"},
-                    {"-st", "-c1", "-r2"},
-                    nullptr,
-                    0,
-                    false,
-                    nullptr},
-        RestoreCase{"StressTestAtCustomRate",
-                    {"echo", "--pace", "0"},
-                    {"-st", "-c1", "-r1", "-b256000"},
-                    nullptr,
-                    0,
-                    false,
-                    kWineCustomRateLine},
-        // Ctrl-C while the AVR910 probe waits at 115200, and SIGTERM while
-        // the stress test waits for an echo that never comes (once the
-        // simulator has seen its pattern at 115200: the test's own lines
-        // wait in a buffer until it ends).
-        RestoreCase{"InterruptedCheck",
-                    {"stk500", "--silent-after", "0"},
-                    {"-c1", "-r1000"},
-                    "AVR910 presence check (115200 baud)...",
-                    SIGINT,
-                    false,
-                    nullptr},
-        RestoreCase{"InterruptedStressTest",
-                    {"echo", "--stop-after-passes", "0"},
-                    {"-st", "-c1", "-r1000"},
-                    "echo @115200 8N1\n",
-                    SIGINT,
-                    true,
-                    nullptr},
-        RestoreCase{"TerminatedStressTest",
-                    {"echo", "--stop-after-passes", "0"},
-                    {"-st", "-c1", "-r1000"},
-                    "echo @115200 8N1\n",
-                    SIGTERM,
-                    true,
-                    "Windows has no SIGTERM: Wine ends the program without "
-                    "the console's control events"}),
-    [](const testing::TestParamInfo<RestoreCase> &p) {
-      return std::string(p.param.name);
-    });
+const char *const kWineNoSuchSignal =
+    "Windows has no such signal: Wine ends the program without the "
+    "console's control events";
+
+std::vector<RestoreCase> RestoreCases() {
+  std::vector<RestoreCase> cases = {
+      RestoreCase{
+          "CheckFinds", {"stk500"}, {"-c1"}, nullptr, 0, false, nullptr},
+      // Silence at every rate: the line was last set to 9600.
+      RestoreCase{"CheckTimesOut",
+                  {"stk500", "--silent-after", "0"},
+                  {"-c1", "-r2"},
+                  nullptr,
+                  0,
+                  false,
+                  nullptr},
+      RestoreCase{"LeftIn7E2ByAnotherProgram",
+                  {"stk500", "--left-framing", "7E2"},
+                  {"-c1"},
+                  nullptr,
+                  0,
+                  false,
+                  nullptr},
+      RestoreCase{"StressTest",
+                  {"echo", "--pace", "0"},
+                  {"-st", "-c1", "-r2"},
+                  nullptr,
+                  0,
+                  false,
+                  nullptr},
+      RestoreCase{"StressTestAtCustomRate",
+                  {"echo", "--pace", "0"},
+                  {"-st", "-c1", "-r1", "-b256000"},
+                  nullptr,
+                  0,
+                  false,
+                  kWineCustomRateLine},
+      // Ctrl-C while the AVR910 probe waits at 115200, and SIGTERM while
+      // the stress test waits for an echo that never comes (once the
+      // simulator has seen its pattern at 115200: the test's own lines
+      // wait in a buffer until it ends).
+      RestoreCase{"InterruptedCheck",
+                  {"stk500", "--silent-after", "0"},
+                  {"-c1", "-r1000"},
+                  "AVR910 presence check (115200 baud)...",
+                  SIGINT,
+                  false,
+                  nullptr},
+      RestoreCase{"InterruptedStressTest",
+                  {"echo", "--stop-after-passes", "0"},
+                  {"-st", "-c1", "-r1000"},
+                  "echo @115200 8N1\n",
+                  SIGINT,
+                  true,
+                  nullptr},
+      RestoreCase{"TerminatedStressTest",
+                  {"echo", "--stop-after-passes", "0"},
+                  {"-st", "-c1", "-r1000"},
+                  "echo @115200 8N1\n",
+                  SIGTERM,
+                  true,
+                  "Windows has no SIGTERM: Wine ends the program without "
+                  "the console's control events"}};
+  // Every signal that ends the program by default, while the AVR910 probe
+  // waits: the line is put back first, and the program ends as the signal
+  // says (those that dump core dump none here).
+  const struct {
+    const char *name;
+    int sig;
+  } signals[] = {
+      {"Hup", SIGHUP},   {"Quit", SIGQUIT},     {"Pipe", SIGPIPE},
+      {"Alrm", SIGALRM}, {"Usr1", SIGUSR1},     {"Usr2", SIGUSR2},
+      {"Xcpu", SIGXCPU}, {"Xfsz", SIGXFSZ},     {"Vtalrm", SIGVTALRM},
+      {"Prof", SIGPROF}, {"Poll", SIGPOLL},     {"Pwr", SIGPWR},
+      {"Sys", SIGSYS},   {"Abrt", SIGABRT},     {"Segv", SIGSEGV},
+      {"Bus", SIGBUS},   {"Fpe", SIGFPE},       {"Ill", SIGILL},
+      {"Trap", SIGTRAP}, {"Stkflt", SIGSTKFLT},
+  };
+  for (const auto &sig : signals) {
+    cases.push_back({std::string("Signal") + sig.name,
+                     {"stk500", "--silent-after", "0"},
+                     {"-c1", "-r1000"},
+                     "AVR910 presence check (115200 baud)...",
+                     sig.sig,
+                     false,
+                     kWineNoSuchSignal});
+  }
+  // Standard output goes away (portvet -c1 -r3 | head -n 6): the next line
+  // raises SIGPIPE, and the port is put back.
+  cases.push_back({"OutputClosed",
+                   {"stk500", "--silent-after", "0"},
+                   {"-c1", "-r3"},
+                   "Presence check...",
+                   SIGPIPE,
+                   false,
+                   "the harness closes no pipe of a Windows program"});
+  // The same for a program started with SIGPIPE ignored: the write fails,
+  // and a report written to nowhere for another 40 s helps no one.
+  cases.push_back({"OutputClosedPipeIgnored",
+                   {"stk500", "--silent-after", "0"},
+                   {"-c1", "-r3"},
+                   "Presence check...",
+                   SIGPIPE,
+                   false,
+                   "the harness closes no pipe of a Windows program"});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RestoreTest, testing::ValuesIn(RestoreCases()),
+                         [](const testing::TestParamInfo<RestoreCase> &p) {
+                           return p.param.name;
+                         });
+
+// Ctrl-C while a read is in flight on a silent port, for 40 s (-t20000) or
+// for the 6.4 s the loopback waits at 600 baud: the port is put back at
+// once, not after the read (Windows: on a port opened without overlapped
+// I/O the console handler would wait for it, longer than the 5 s Windows
+// gives a closing console).
+TEST(Restore, InterruptDoesNotWaitForAReadInFlight) {
+  struct {
+    std::vector<std::string> args;
+    const char *shown;
+  } const cases[] = {
+      {{"-c1", "-t20000"}, "Presence check..."},
+      {{"-st", "-c1", "-b600"}, "Initiate test on COM1"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    Sim sim = StartSim({"stk500", "--silent-after", "0"});
+    ASSERT_FALSE(sim.path.empty());
+    if (UnderWine()) {
+      RunPortvet({"-st", "-c1", "-r1", "-b57600"}, {{"COM1", sim.path}});
+    }
+    std::string before = LineOf(sim.path);
+    Running running;
+    StartPortvet(c.args, {{"COM1", sim.path}}, &running);
+    std::string shown = ReadUntil(running.out, c.shown, 30);
+    ASSERT_NE(shown.find(c.shown), std::string::npos) << shown;
+    usleep(500000);  // the read is under way
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    running.Interrupt(SIGINT);
+    timespec end;
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    double seconds = (double)(end.tv_sec - start.tv_sec) +
+                     (double)(end.tv_nsec - start.tv_nsec) / 1e9;
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_EQ(LineOf(sim.path), before);
+  }
+}
 
 // A port whose driver takes only standard rates: the loopback passes at
 // the rate the port kept (38400, the pty's own), and standard error says
@@ -232,10 +327,14 @@ namespace {
 // different steps (an STK500 found at once, an AVR910 programmer found at
 // 38400, a silent port that runs through every rate, a loopback): every
 // port is left as it was found, byte for byte, whichever thread the signal
-// lands on and whatever step each port's thread is at. The moments and
-// signals come from a fixed seed (PORTVET_TEST_INTERRUPTS sets how many).
-// Under Wine only SIGINT, which Wine turns into the console's Ctrl-C event;
-// it raises no event for SIGTERM or SIGHUP.
+// lands on and whatever step each port's thread is at. A user who presses
+// Ctrl-C again while the ports are put back cuts nothing short: one, two
+// or three signals, 0 to 5 ms apart, and natively a driver that takes 20 ms
+// for each setting (a USB bridge's requests), so that four ports take 80
+// ms to put back. The moments and signals come from a fixed seed
+// (PORTVET_TEST_INTERRUPTS sets how many). Under Wine only SIGINT, which
+// Wine turns into the console's Ctrl-C event; it raises no event for
+// SIGTERM or SIGHUP.
 TEST(Restore, InterruptedSweepLeavesEveryPortAsFound) {
   std::vector<Sim> sims;
   sims.push_back(StartSim({"stk500"}));
@@ -256,21 +355,30 @@ TEST(Restore, InterruptedSweepLeavesEveryPortAsFound) {
   for (Sim &s : sims) before.push_back(LineOf(s.path));
   const char *count = getenv("PORTVET_TEST_INTERRUPTS");
   int trials = count != nullptr ? atoi(count) : UnderWine() ? 20 : 100;
-  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  RunOptions slow;
+  if (!UnderWine()) {
+    slow.env = {{"LD_PRELOAD", PORTVET_SLOW_LINE_SHIM},
+                {"PORTVET_TEST_SLOW_LINE_MS", "20"},
+                {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"}};
+  }
   unsigned seed = 1209;
   for (int trial = 0; trial < trials; trial++) {
-    int delay_ms = (int)(rand_r(&seed) % 260);
-    int sig = UnderWine() ? SIGINT : signals[rand_r(&seed) % 3];
+    int delay_ms = (int)(rand_r(&seed) % 400);
+    int sig = UnderWine() ? SIGINT : signals[rand_r(&seed) % 4];
+    int times = 1 + (int)(rand_r(&seed) % 3);
+    int gap_us = (int)(rand_r(&seed) % 5000);
     Running running;
-    StartPortvet({"-c0", "-r2", "-t5"}, ports, &running);
+    StartPortvet({"-c0", "-r2", "-t5"}, ports, &running, slow);
     // Under Wine the program needs a while to start before it can take a
     // console event.
     usleep((useconds_t)((UnderWine() ? 600 : 0) + delay_ms) * 1000);
-    running.Interrupt(sig);
+    running.Interrupt(sig, times, gap_us);
     for (int i = 0; i < 4; i++) {
       ASSERT_EQ(LineOf(sims[i].path), before[i])
-          << "trial " << trial << " (seed 1209; signal " << sig << " after "
-          << delay_ms << " ms): COM" << i + 1 << " was left changed";
+          << "trial " << trial << " (seed 1209; signal " << sig << " " << times
+          << " times " << gap_us << " us apart, after " << delay_ms
+          << " ms): COM" << i + 1 << " was left changed";
     }
   }
 }

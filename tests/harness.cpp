@@ -157,6 +157,12 @@ pid_t SpawnPortvet(const std::vector<std::string> &args,
     // PORTVET_TEST_BIN: another build of portvet (the select() one).
     const char *bin = getenv("PORTVET_TEST_BIN");
     std::string portvet = bin != nullptr && bin[0] != '\0' ? bin : PORTVET_BIN;
+    if (options.sigpipe_ignored) {
+      return Spawn(
+          "/bin/sh",
+          Concat({"-c", "trap '' PIPE && exec \"$0\" \"$@\"", portvet}, args),
+          &env, out, err_fd, options.unprivileged);
+    }
     if (options.tty_class.empty()) {
       return Spawn(portvet, args, &env, out, err_fd, options.unprivileged);
     }
@@ -280,18 +286,42 @@ bool Stalled(const RunResult &run, double slack_ms, std::string *why) {
 
 void StartPortvet(const std::vector<std::string> &args,
                   const std::map<std::string, std::string> &ports,
-                  Running *running) {
-  running->pid = SpawnPortvet(args, ports, RunOptions(), &running->out, -1);
+                  Running *running, const RunOptions &options) {
+  running->pid = SpawnPortvet(args, ports, options, &running->out, -1);
 }
 
-int Running::Interrupt(int sig) {
+int Running::Interrupt(int sig) { return Interrupt(sig, 1, 0); }
+
+int Running::Interrupt(int sig, int times, int gap_us) {
   if (pid <= 0) return -1;
-  kill(pid, sig);
+  for (int i = 0; i < times; i++) {
+    if (i > 0) usleep((useconds_t)gap_us);
+    kill(pid, sig);
+  }
   std::string rest;
   ReadAll(out, &rest, Now() + 30);
   int status = 0;
   waitpid(pid, &status, 0);
   close(out);
+  pid = -1;
+  return status;
+}
+
+int Running::CloseOutput() {
+  if (pid <= 0) return -1;
+  close(out);
+  int status = 0;
+  // The program writes its next line within its run; ended by the harness
+  // at the latest when it does not.
+  double end = Now() + 60;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (Now() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    usleep(10000);
+  }
   pid = -1;
   return status;
 }

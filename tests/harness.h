@@ -55,6 +55,8 @@ struct RunOptions {
   // its place (bound over it in a mount namespace of its own, as root), so
   // that what it says of this computer's ports is the test's to choose.
   std::string tty_class;
+  // Natively: started with SIGPIPE ignored, as some launchers leave it.
+  bool sigpipe_ignored = false;
 };
 
 // Whether a run can be given a tty_class (root, and unshare is there).
@@ -91,11 +93,17 @@ struct Running {
   void Kill();
   // Sends sig and waits for the program to end; returns its wait status.
   int Interrupt(int sig);
+  // Sends sig times over, gap_us apart, and waits for the program to end;
+  // returns its wait status.
+  int Interrupt(int sig, int times, int gap_us);
+  // Closes its standard output, as a reader that stops reading does, and
+  // waits for the program to end; returns its wait status.
+  int CloseOutput();
 };
 
 void StartPortvet(const std::vector<std::string> &args,
                   const std::map<std::string, std::string> &ports,
-                  Running *running);
+                  Running *running, const RunOptions &options = RunOptions());
 
 // Reads from fd until text has appeared or seconds have passed.
 std::string ReadUntil(int fd, const std::string &text, int seconds);

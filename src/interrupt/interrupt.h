@@ -1,8 +1,10 @@
 // Ports that an interrupt must leave as they were found.
 //
-// While a port is open, an interrupt (Ctrl-C, SIGINT, SIGTERM or SIGHUP on
-// POSIX, the console's control events on Windows) puts the port's settings
-// back before the program ends, as its close would have. A signal handler
+// While a port is open, an interrupt (on POSIX every signal that ends the
+// program by default: Ctrl-C, Ctrl-\, SIGTERM, SIGHUP, SIGPIPE when
+// standard output goes away, ...; on Windows the console's control events)
+// puts the port's settings back before the program ends, as its close
+// would have. A signal handler
 // and a console control handler get no argument to find the open ports by,
 // so this is the one table that lives outside the procedures that own the
 // ports: the opening procedure enters a port, its close takes it out.
@@ -15,8 +17,8 @@
 // thread that would begin one waits for the end of the program), and the
 // interrupt waits for the sections under way to end before it puts any
 // port back. No lock is taken in the handler: the two sides meet through
-// two atomic counters. A second interrupt while the first is at work ends
-// the program at once.
+// two atomic counters. Any further interrupt while the first is at work
+// waits for it: the first ends the program once every port is back.
 //
 // The table knows nothing of serial ports: the backend that enters a port
 // gives the settings to put back, as bytes, and the routine that puts them

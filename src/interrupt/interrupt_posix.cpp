@@ -1,4 +1,6 @@
-// POSIX: SIGINT, SIGTERM and SIGHUP put the watched ports back, then end
+// POSIX: every signal that ends the program by default (Ctrl-C, Ctrl-\,
+// SIGTERM, SIGHUP, SIGPIPE when standard output goes away, the faults, the
+// timers' and the users' signals) puts the watched ports back, then ends
 // the program as the signal would have.
 #include <pthread.h>
 #include <signal.h>
@@ -19,7 +21,22 @@ enum { INTERRUPT_SLOTS = 8 };  // ports open at once: four, and room to spare
 // program must end all the same.
 const int INTERRUPT_WAIT_MS = 2000;
 
-const int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals whose default is to end the program (SIGKILL and SIGSTOP
+// cannot be caught; the real-time signals belong to the C library).
+const int interrupt_signals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+    SIGFPE,    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
+    SIGXCPU,   SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 
 struct interrupt_slot {
   std::atomic<intptr_t> port_plus_one;  // 0: a free slot
@@ -35,10 +52,15 @@ std::atomic<int> interrupt_stopping;
 std::atomic<int> interrupt_busy;
 
 // Only calls that are safe in a signal handler: atomics, nanosleep, the
-// restore routines, signal, raise, _exit.
+// restore routines, signal, raise, pause.
 void interrupt_on_signal(int sig) {
   if (interrupt_stopping.exchange(1) != 0) {
-    _exit(128 + sig);  // a second interrupt while the first is at work
+    // Another interrupt is putting the ports back (on another thread: this
+    // one's signals are blocked while its handler runs), and ends the
+    // program when it is done: a second Ctrl-C must not cut that short.
+    for (;;) {
+      pause();
+    }
   }
   // The sections under way end first; none begins from now on. (This
   // thread is in none: a section blocks these signals.)
@@ -58,8 +80,11 @@ void interrupt_on_signal(int sig) {
 
 void interrupt_handle(int sig) {
   struct sigaction old;
-  // A signal the program was started to ignore stays ignored.
-  if (sigaction(sig, NULL, &old) != 0 || old.sa_handler == SIG_IGN) {
+  // A signal the program was started to ignore stays ignored (nohup), but
+  // SIGPIPE: standard output that went away ends the run, not a report
+  // written to nowhere for another 40 s.
+  if (sigaction(sig, NULL, &old) != 0 ||
+      (old.sa_handler == SIG_IGN && sig != SIGPIPE)) {
     return;
   }
   struct sigaction sa;
@@ -77,7 +102,13 @@ void interrupt_enter(interrupt_section *section) {
   sigset_t block;
   sigemptyset(&block);
   for (int sig : interrupt_signals) {
-    sigaddset(&block, sig);
+    // A fault of this very thread cannot wait (blocked, it ends the
+    // program at once, ports or not): only the others are held back.
+    bool fault = sig == SIGILL || sig == SIGTRAP || sig == SIGBUS ||
+                 sig == SIGFPE || sig == SIGSEGV || sig == SIGSYS;
+    if (!fault) {
+      sigaddset(&block, sig);
+    }
   }
   pthread_sigmask(SIG_BLOCK, &block, &section->mask);
   interrupt_busy.fetch_add(1);
