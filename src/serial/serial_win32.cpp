@@ -4,6 +4,14 @@
 // leaves the port as it was found (src/interrupt). The line
 // settings come from serial_dcb.cpp.
 //
+// The port is opened for overlapped I/O, and each read and write waits for
+// its own completion (GetOverlappedResult), so every call still blocks as
+// the timeouts say. Why overlapped: on a handle opened without it, Windows
+// runs one call at a time, so the console handler's SetCommState would
+// wait behind a read in flight (6.4 s at 600 baud, unbounded with a long
+// -t), and Windows ends the program 5 s after the console window closes,
+// with the port not put back.
+//
 // Port names: "COMn" opens the port that the environment variable
 // PORTVET_COMn names when it is set and not empty (a value "COMk" opens
 // "\\.\COMk", the only form that reaches COM10 and up; any other value is
@@ -127,6 +135,33 @@ static void serial_put_back(interrupt_port handle, const unsigned char *saved) {
   SetCommTimeouts((HANDLE)handle, &timeouts);
 }
 
+// A read (writing 0) or a write (1) on the overlapped port, waited for to
+// its end as the timeouts say: what ReadFile or WriteFile on a blocking
+// handle returns, with the count done.
+static BOOL serial_overlapped(HANDLE handle, unsigned char *buf, DWORD n,
+                              int writing, DWORD *count) {
+  *count = 0;
+  OVERLAPPED ov;
+  ZeroMemory(&ov, sizeof ov);
+  ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+  if (ov.hEvent == NULL) {
+    return FALSE;
+  }
+  BOOL ok = writing ? WriteFile(handle, buf, n, count, &ov)
+                    : ReadFile(handle, buf, n, count, &ov);
+  if (!ok && GetLastError() == ERROR_IO_PENDING) {
+    ok = GetOverlappedResult(handle, &ov, count, TRUE);
+  }
+  if (!ok && GetLastError() == ERROR_TIMEOUT) {
+    // A read whose timeout ran out ends with STATUS_TIMEOUT, a success
+    // that Windows passes on as such; Wine makes it ERROR_TIMEOUT. Either
+    // way it brought *count bytes and failed nothing.
+    ok = TRUE;
+  }
+  CloseHandle(ov.hEvent);
+  return ok;
+}
+
 int serial_open(serial_port *port, const char *name) {
   port->why[0] = '\0';
   port->refused = 0;
@@ -139,9 +174,10 @@ int serial_open(serial_port *port, const char *name) {
              "%s: no such port (PORTVET_%s is too long)", name, name);
     return 0;
   }
-  // Exclusive, blocking (not overlapped).
+  // Exclusive; overlapped, so that the console handler is never held up
+  // behind a read in flight (see above).
   port->handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                             OPEN_EXISTING, 0, NULL);
+                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, NULL);
   if (port->handle == INVALID_HANDLE_VALUE) {
     serial_why(port, name, path, GetLastError(), NULL);
     return 0;
@@ -238,7 +274,7 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
 int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
                 uint32_t *got) {
   DWORD count = 0;
-  BOOL ok = ReadFile(port->handle, buf, n, &count, NULL);
+  BOOL ok = serial_overlapped(port->handle, buf, n, 0, &count);
   *got = count;
   record_read(&port->record, buf, n, count, ok);
   return ok ? 1 : 0;
@@ -282,7 +318,7 @@ int serial_read_for(serial_port *port, unsigned char *buf, uint32_t n,
 int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
                  uint32_t *put) {
   DWORD count = 0;
-  BOOL ok = WriteFile(port->handle, buf, n, &count, NULL);
+  BOOL ok = serial_overlapped(port->handle, (unsigned char *)buf, n, 1, &count);
   *put = count;
   record_write(&port->record, buf, n, count, ok);
   return ok ? 1 : 0;
