@@ -202,7 +202,8 @@ std::vector<VerdictCase> StressVerdicts() {
   const std::string kBlocks =
       " ended after whole blocks of 62 bytes, and later passes took the bytes "
       "that came late: bytes come in blocks with pauses longer than the "
-      "test's timeout between them, as a USB adapter hands them over \\(or "
+      "test's timeout between them, as a USB adapter or a UART's FIFO hands "
+      "them over \\(or "
       "the line stalls at the same places\\); no sign of a lost byte";
   const std::string kGarbles =
       ": the line garbles bytes (noise, a loose contact, or a rate slightly "

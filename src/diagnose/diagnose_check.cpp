@@ -168,6 +168,54 @@ bool diag_stk500_replies(const record_step *s) {
   return true;
 }
 
+// Whether a reply of a step is the start of its protocol's answer and no
+// more: STK500's 0x14 with the start of what follows it (a sign-on's name,
+// a value), AVR910's identifier in fewer than seven characters. Returns
+// the answer it began, or NULL.
+const char *diag_cut_short(const record_step *s, const record_reply *reply) {
+  if (reply->got == 0 || reply->n < reply->got) {
+    return NULL;  // nothing came, or more than the record keeps
+  }
+  bool printable = true;
+  for (int i = 0; i < reply->n; i++) {
+    printable = printable && reply->bytes[i] >= 0x20 && reply->bytes[i] < 0x7F;
+  }
+  switch (s->ask) {
+    case RECORD_STK500_SIGN_ON: {
+      bool name = true;
+      for (int i = 1; i < reply->n; i++) {
+        name = name && reply->bytes[i] >= 0x20 && reply->bytes[i] < 0x7F;
+      }
+      return reply->bytes[0] == STK_INSYNC && reply->got < 9 && name
+                 ? "an STK500 sign-on answer (0x14 and the name)"
+                 : NULL;
+    }
+    case RECORD_STK500_SYNC:
+      return reply->got == 1 && reply->bytes[0] == STK_INSYNC
+                 ? "an STK500 get-sync answer (14 10)"
+                 : NULL;
+    case RECORD_STK500_HW_VERSION:
+    case RECORD_STK500_SW_MAJOR:
+    case RECORD_STK500_SW_MINOR:
+      return reply->got < 3 && reply->bytes[0] == STK_INSYNC
+                 ? "an STK500 parameter answer (0x14, the value, 0x10)"
+                 : NULL;
+    case RECORD_AVR910_ID: {
+      // '?' is how an AVR910 programmer answers the stray bytes of other
+      // rates; what follows it is the identifier's start.
+      int from = 0;
+      while (from < reply->n && reply->bytes[from] == '?') {
+        from++;
+      }
+      return from < reply->n && reply->n - from < 7 && printable
+                 ? "an AVR910 identifier (seven characters)"
+                 : NULL;
+    }
+    default:
+      return NULL;
+  }
+}
+
 void diag_line(char *out, size_t size, const char *name) {
   out[0] = '\0';
   diag_append(out, size, "portvet: %s: ", name);
@@ -398,6 +446,29 @@ void diagnose_check(const record_log *r, const char *name, char *out,
   }
   if (diag_stk500(r, out, size, name) || diag_avr910(r, out, size, name)) {
     return;
+  }
+  // The start of an answer, cut short: a programmer whose replies come
+  // slower than the timeout allows, or a line that drops bytes.
+  for (int i = 0; i < record_kept_steps(r); i++) {
+    const record_step *step = &r->steps[i];
+    const record_reply *reply = &step->first;
+    const char *what = diag_cut_short(step, reply);
+    if (what == NULL) {
+      reply = &step->last;
+      what = diag_cut_short(step, reply);
+    }
+    if (what != NULL) {
+      char hex[64];
+      diag_hex(reply->bytes, reply->n, 8, hex, sizeof hex);
+      diag_line(out, size, name);
+      diag_append(out, size,
+                  "a reply cut short came at %ld baud (%s): the start of %s, "
+                  "and no more within the timeout: a programmer that answers "
+                  "in pieces further apart than the timeout allows (-t), or "
+                  "a line that loses bytes\n",
+                  diag_step_rate(r, step), hex, what);
+      return;
+    }
   }
   // Bytes no programmer sends: something at another rate, or in another
   // protocol. Where clean STK500 replies came to the AVR910 queries at a
