@@ -147,7 +147,3 @@ void ports_host_in(const char *tty_class, const char *path, ports_host *host) {
     host->trigger = trigger > 0 && trigger <= 256 ? (uint32_t)trigger : 0;
   }
 }
-
-void ports_host_of(const char *path, ports_host *host) {
-  ports_host_in(kTtyClass, path, host);
-}

@@ -1,15 +1,8 @@
 #include "serial_deadline.h"
 
 #include <limits.h>
-#include <time.h>
 
 static const uint64_t NS_PER_MS = 1000000;
-
-uint64_t serial_now_ns(void) {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (uint64_t)ts.tv_sec * 1000000000u + (uint64_t)ts.tv_nsec;
-}
 
 uint64_t serial_deadline_after(uint64_t start_ns, uint64_t ms) {
   if (ms > (UINT64_MAX - start_ns) / NS_PER_MS) {

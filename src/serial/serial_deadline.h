@@ -7,8 +7,6 @@
 
 #include <stdint.h>
 
-uint64_t serial_now_ns(void);
-
 // start_ns + ms milliseconds, saturated.
 uint64_t serial_deadline_after(uint64_t start_ns, uint64_t ms);
 

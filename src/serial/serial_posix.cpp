@@ -30,6 +30,7 @@
 #include "serial_loop.h"
 #include "serial_native.h"
 #include "serial_termios.h"
+#include "serial_time.h"
 #include "serial_wait.h"
 
 // The path COMn stands for. Returns 1 with path set; 0 for a name with no

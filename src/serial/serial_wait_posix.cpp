@@ -8,6 +8,7 @@
 #include <sys/select.h>
 
 #include "serial_deadline.h"
+#include "serial_time.h"
 #include "serial_wait.h"
 
 #if defined(__APPLE__) && !defined(PORTVET_WAIT_SELECT)
@@ -56,7 +57,7 @@ int serial_wait(int fd, int writing, uint64_t deadline_ns) {
       return 0;
     }
     struct pollfd pfd = {fd, events, 0};
-    int n = poll(&pfd, 1, timeout);
+    int n = serial_poll_one(&pfd, timeout);
     if (n < 0) {
       if (errno == EINTR) {
         continue;

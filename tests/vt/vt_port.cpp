@@ -1,17 +1,22 @@
 #include "vt_port.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <math.h>
+#include <poll.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
+#include <termios.h>
+#include <unistd.h>
 
-#include <deque>
 #include <memory>
 
 #include "../../sim/sim.h"
-#include "../../src/serial/serial.h"
-#include "../../src/serial/serial_deadline.h"
-#include "../../src/serial/serial_interval.h"
-#include "../../src/serial/serial_loop.h"
+#include "../../src/serial/serial_native.h"
+#include "../../src/serial/serial_time.h"
 
 namespace {
 
@@ -20,14 +25,21 @@ const uint64_t kStartNs = 1000000000;  // the clock starts at 1 s
 struct Vt {
   const VtLine *cfg = nullptr;
   uint64_t now = kStartNs;
+  // The pty the tool opens as COM1: the model writes what the host hands
+  // over into its master side and reads there what the tool wrote; its
+  // own slave descriptor keeps the line alive between the tool's opens and
+  // shows the line's settings; inotify says when the tool opens the port.
+  int master = -1;
+  int slave = -1;
+  int opened = -1;
+  bool interrupted = false;            // the last poll ended in EINTR
   uint32_t rate = 0;                   // the tool's
   std::unique_ptr<line_wire> to_dev;   // from the tool to the device
   std::unique_ptr<line_wire> to_tool;  // from the far end to the tool
   line_host host;
-  std::deque<unsigned char> in;  // what the port holds for the program
-  uint64_t delivered = 0;        // bytes the port handed the program
-  std::vector<int> rates;        // every rate the tool set
-  bool hung = false;             // the device hung up
+  uint64_t delivered = 0;  // bytes the port handed the program
+  std::vector<int> rates;  // every rate the tool set
+  bool hung = false;       // the device hung up
   // The loopback.
   double tx_burst = 0;    // the tool's transmitter: its burst's start
   uint64_t tx_index = 0;  // and the next frame's place in it
@@ -81,6 +93,16 @@ void DeviceReply(const unsigned char *out, size_t len, uint64_t at_ns) {
   }
 }
 
+// The device hangs up, as the simulator does when it ends: the pty goes
+// away, and the tool's port with it.
+void HangUp() {
+  vt.hung = true;
+  close(vt.master);
+  close(vt.slave);
+  vt.master = -1;
+  vt.slave = -1;
+}
+
 // The device's UART took a byte: its personality answers, through the
 // board's rules.
 void DeviceHears(const line_byte &got) {
@@ -109,7 +131,7 @@ void DeviceHears(const line_byte &got) {
     }
   }
   if (action == SIM_HANG_UP) {
-    vt.hung = true;
+    HangUp();
     return;
   }
   DeviceReply(out, len, got.at_ns);
@@ -144,6 +166,15 @@ uint64_t NextEvent() {
   return e;
 }
 
+// The host hands bytes over: they reach the tool's port.
+void HandOver(const unsigned char *out, uint32_t n) {
+  if (vt.master < 0 || n == 0) {
+    return;
+  }
+  ssize_t w = write(vt.master, out, n);
+  vt.delivered += w > 0 ? (uint64_t)w : 0;
+}
+
 // Moves the model on to time until: bytes reach the device and the tool's
 // UART, the host hands them to the port.
 void Advance(uint64_t until) {
@@ -165,9 +196,7 @@ void Advance(uint64_t until) {
     if (board == e) {
       BoardTo(e);
     } else if (due == e) {
-      uint32_t n = line_host_take(&vt.host, due, out);
-      vt.in.insert(vt.in.end(), out, out + n);
-      vt.delivered += n;
+      HandOver(out, line_host_take(&vt.host, due, out));
     } else if (to_dev == e) {
       if (line_take(vt.to_dev.get(), DeviceRate(), e, &got, 1) == 1) {
         BoardTo(got.at_ns);
@@ -177,9 +206,7 @@ void Advance(uint64_t until) {
       }
     } else if (line_take(vt.to_tool.get(), vt.rate, e, &got, 1) == 1) {
       if (!line_host_put(&vt.host, &got, vt.rate)) {
-        uint32_t n = line_host_take(&vt.host, got.at_ns, out);
-        vt.in.insert(vt.in.end(), out, out + n);
-        vt.delivered += n;
+        HandOver(out, line_host_take(&vt.host, got.at_ns, out));
         line_host_put(&vt.host, &got, vt.rate);
       }
       if (!vt.device && Hit(VT_STALL, vt.received) && vt.stall_at == 0) {
@@ -190,67 +217,19 @@ void Advance(uint64_t until) {
   }
 }
 
-uint64_t VtNow(void *) { return vt.now; }
-
-// The program waits: the clock runs to the first event that makes the port
-// ready, or to the deadline; and past the tool's stall, when the wait would
-// end in it.
-int VtWait(void *, int writing, uint64_t deadline_ns) {
-  bool stuck = vt.device && vt.knobs.stuck;
-  while (!vt.hung && vt.now < deadline_ns &&
-         (writing ? stuck : vt.in.empty())) {
-    uint64_t e = NextEvent();
-    e = e < deadline_ns ? e : deadline_ns;
-    e = e > vt.now ? e : vt.now;
-    Advance(e);
-    vt.now = e;
-  }
-  if (vt.stall_at != 0 && !vt.stalled && vt.now >= vt.stall_at) {
-    vt.stalled = true;
-    uint64_t resume = vt.stall_at + (uint64_t)vt.cfg->ms * 1000000;
-    if (resume > vt.now) {
-      Advance(resume);
-      vt.now = resume;
-    }
-  }
-  if (vt.hung) {
-    return -1;
-  }
-  return writing ? !stuck : !vt.in.empty();
-}
-
-long VtTake(void *, unsigned char *buf, uint32_t n) {
-  Advance(vt.now);
-  if (vt.hung && vt.in.empty()) {
-    return -1;
-  }
-  uint32_t k = 0;
-  for (; k < n && !vt.in.empty(); k++) {
-    buf[k] = vt.in.front();
-    vt.in.pop_front();
-  }
-  return (long)k;
-}
-
 // The tool's UART sends each byte back to back after the one before, or
 // now. A device hears it at its own rate; a loopback hands it back on the
 // same frame (a wire), unless a fault drops or holds it.
-long VtGive(void *, const unsigned char *buf, uint32_t n) {
-  if (vt.hung) {
-    return -1;
-  }
+void Give(const unsigned char *buf, size_t n) {
   if (vt.device) {
-    if (vt.knobs.stuck) {
-      return 0;
-    }
     uint32_t tx = vt.knobs.pace ? vt.rate : 0;
-    for (uint32_t k = 0; k < n; k++) {
+    for (size_t k = 0; k < n; k++) {
       line_send(vt.to_dev.get(), buf[k], tx, vt.now);
     }
-    return (long)n;
+    return;
   }
   double bit_ns = 1e9 / vt.rate;
-  for (uint32_t k = 0; k < n; k++) {
+  for (size_t k = 0; k < n; k++) {
     if (vt.now >= vt.tx_free) {
       vt.tx_burst = (double)vt.now;
       vt.tx_index = 0;
@@ -270,10 +249,7 @@ long VtGive(void *, const unsigned char *buf, uint32_t n) {
           line_busy_until(vt.to_tool.get()) + (uint64_t)vt.cfg->ms * 1000000;
     }
   }
-  return (long)n;
 }
-
-const serial_io kIo = {nullptr, VtNow, VtWait, VtTake, VtGive};
 
 // The device's knobs from its command line, as portvet-sim reads them.
 bool VtDevice(const std::vector<std::string> &args) {
@@ -287,40 +263,16 @@ bool VtDevice(const std::vector<std::string> &args) {
                    &link) < 0;
 }
 
-}  // namespace
-
-// The personalities log what they heard; nobody reads it here.
-void sim_log(const char *, const unsigned char *, size_t,
-             const sim_settings *) {}
-
-void VtUse(const VtLine *line) {
-  vt.cfg = line;
-  vt.parsed = nullptr;
-  vt.opens = 0;
+void Drop(int fd) {
+  unsigned char junk[4096];
+  while (read(fd, junk, sizeof junk) > 0) {
+  }
 }
 
-int VtOpens(void) { return vt.opens; }
-
-uint64_t VtDelivered(void) { return vt.delivered; }
-
-std::vector<int> VtRates(void) { return vt.rates; }
-
-int serial_open(serial_port *port, const char *name) {
-  port->fd = -1;
-  port->timeout_ms = 0;
-  port->interval_ms = 0;
-  port->refused = 0;
-  port->why[0] = '\0';
-  record_init(&port->record);
-  snprintf(port->name, sizeof port->name, "%s", name);
-  if (strcmp(name, "COM1") != 0 || vt.cfg == nullptr) {
-    snprintf(port->why, sizeof port->why, "%s: no such port", name);
-    return 0;
-  }
-  if (!vt.to_tool) {
-    vt.to_tool.reset(new line_wire);
-    vt.to_dev.reset(new line_wire);
-  }
+// The tool opened the port: a new line, a board that restarts; nothing of
+// the last open is left in the port.
+void Opened() {
+  vt.opens++;
   line_init(vt.to_tool.get());
   line_init(vt.to_dev.get());
   int host = vt.cfg->host;
@@ -331,8 +283,7 @@ int serial_open(serial_port *port, const char *name) {
     if (vt.parsed != vt.cfg) {
       // A device new to the line: as it was before any program opened it.
       if (!VtDevice(vt.cfg->device)) {
-        snprintf(port->why, sizeof port->why, "%s: the device's knobs", name);
-        return 0;
+        ADD_FAILURE() << "the device's knobs";
       }
       vt.parsed = vt.cfg;
       sim_board_init(&vt.board, &vt.knobs, vt.now);
@@ -346,10 +297,9 @@ int serial_open(serial_port *port, const char *name) {
   }
   vt.to_tool->resync = host == LINE_HOST_UART;
   line_host_init(&vt.host, host, size, latency);
-  vt.in.clear();
   vt.delivered = 0;
   vt.rates.clear();
-  vt.hung = false;
+  vt.rate = 0;
   vt.tx_free = 0;
   vt.given = 0;
   vt.hold = 0;
@@ -357,47 +307,149 @@ int serial_open(serial_port *port, const char *name) {
   vt.stalled = false;
   vt.received = 0;
   vt.sent = 0;
-  port->host = vt.cfg->told;
-  port->fd = 0;
-  vt.opens++;
-  return 1;
+  // Everything the master holds was written before this open: each
+  // serial_write reads the clock, and so comes here, before it writes.
+  Drop(vt.master);
+  tcflush(vt.slave, TCIFLUSH);
+  // A stuck line takes nothing the tool writes (its output stays stopped
+  // through the tool's settings).
+  tcflow(vt.slave, vt.device && vt.knobs.stuck ? TCOOFF : TCOON);
 }
 
-void serial_close(serial_port *port) { port->fd = -1; }
-
-void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
-  port->timeout_ms = timeout_ms;
-  port->interval_ms = serial_interval_ms(timeout_ms, baud, &port->host);
-  vt.rate = (uint32_t)baud;
-  vt.rates.push_back(baud);
-  record_setup(&port->record, baud, baud);
+// Catches up with what the tool did since the model last looked, at the
+// same instant: its opens, the rate it set, the bytes it wrote.
+void Sync() {
+  if (vt.master < 0) {
+    return;
+  }
+  alignas(inotify_event) char events[1024];
+  ssize_t n;
+  while ((n = read(vt.opened, events, sizeof events)) > 0) {
+    for (char *p = events; p < events + n;) {
+      const inotify_event *e = (const inotify_event *)p;
+      if ((e->mask & IN_OPEN) != 0) {
+        Opened();
+      }
+      p += sizeof *e + e->len;
+    }
+  }
+  int32_t rate = serial_actual_baud(vt.slave);
+  if (rate > 0 && (uint32_t)rate != vt.rate) {
+    vt.rate = (uint32_t)rate;
+    vt.rates.push_back(rate);
+  }
+  // A read of the master moves on what the kernel still holds of the
+  // tool's writes first, so this takes every byte written so far.
+  unsigned char buf[4096];
+  ssize_t r;
+  while ((r = read(vt.master, buf, sizeof buf)) > 0) {
+    Give(buf, (size_t)r);
+  }
 }
 
-int serial_read(serial_port *port, unsigned char *buf, uint32_t n,
-                uint32_t *got) {
-  int ok = serial_read_loop(&kIo, serial_total_timeout_ms(port->timeout_ms, n),
-                            port->interval_ms, buf, n, got);
-  record_read(&port->record, buf, n, *got, ok);
-  return ok;
+void ClosePty() {
+  if (vt.master >= 0) close(vt.master);
+  if (vt.slave >= 0) close(vt.slave);
+  if (vt.opened >= 0) close(vt.opened);
+  vt.master = vt.slave = vt.opened = -1;
 }
 
-uint64_t serial_clock_ms(void) { return vt.now / 1000000; }
-
-int serial_read_for(serial_port *port, unsigned char *buf, uint32_t n,
-                    uint32_t ms, uint32_t *got) {
-  int ok = serial_read_loop(&kIo, ms, port->interval_ms, buf, n, got);
-  record_read(&port->record, buf, n, *got, ok);
-  return ok;
+bool OpenPty() {
+  vt.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  char path[128];
+  if (vt.master < 0 || grantpt(vt.master) != 0 || unlockpt(vt.master) != 0 ||
+      ptsname_r(vt.master, path, sizeof path) != 0) {
+    return false;
+  }
+  vt.slave = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  vt.opened = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (vt.slave < 0 || vt.opened < 0 ||
+      inotify_add_watch(vt.opened, path, IN_OPEN) < 0) {
+    return false;
+  }
+  setenv("PORTVET_COM1", path, 1);
+  return true;
 }
 
-int serial_write(serial_port *port, const unsigned char *buf, uint32_t n,
-                 uint32_t *put) {
-  int ok = serial_write_loop(&kIo, serial_total_timeout_ms(port->timeout_ms, n),
-                             buf, n, put);
-  record_write(&port->record, buf, n, *put, ok);
-  return ok;
+}  // namespace
+
+// The personalities log what they heard; nobody reads it here.
+void sim_log(const char *, const unsigned char *, size_t,
+             const sim_settings *) {}
+
+void VtUse(const VtLine *line) {
+  ClosePty();
+  // No other port opens; COM1 while no line is in use neither.
+  for (int i = 1; i <= 9; i++) {
+    setenv(("PORTVET_COM" + std::to_string(i)).c_str(),
+           "/nonexistent/portvet-vt", 1);
+  }
+  vt.cfg = line;
+  vt.parsed = nullptr;
+  vt.opens = 0;
+  vt.hung = false;
+  if (!vt.to_tool) {
+    vt.to_tool.reset(new line_wire);
+    vt.to_dev.reset(new line_wire);
+  }
+  if (line != nullptr && !OpenPty()) {
+    ADD_FAILURE() << "no pty: " << strerror(errno);
+    ClosePty();
+  }
 }
 
-void serial_device_id(const char *name, char *id, size_t size) {
-  snprintf(id, size, "%s", name);
+int VtOpens(void) { return vt.opens; }
+
+uint64_t VtDelivered(void) { return vt.delivered; }
+
+std::vector<int> VtRates(void) { return vt.rates; }
+
+// The clock: the model's.
+uint64_t serial_now_ns(void) {
+  Sync();
+  return vt.now;
+}
+
+// poll(): the clock runs to the first event that makes the port ready, or
+// to the timeout; and past the tool's stall, when the wait would end in
+// it. What the port is, the kernel says: the tool's descriptor is the real
+// one, polled without waiting.
+int serial_poll_one(struct pollfd *pfd, int timeout_ms) {
+  Sync();
+  uint64_t ms = timeout_ms < 0 ? UINT64_MAX / 1000000 : (uint64_t)timeout_ms;
+  if (vt.cfg != nullptr && vt.cfg->eintr && !vt.interrupted) {
+    // A signal comes a millisecond into the wait, or half way.
+    vt.interrupted = true;
+    uint64_t at = vt.now + (ms >= 2 ? 1000000 : ms * 500000);
+    Advance(at);
+    vt.now = at;
+    errno = EINTR;
+    return -1;
+  }
+  vt.interrupted = false;
+  uint64_t until = vt.now + ms * 1000000;
+  int ready;
+  while ((ready = poll(pfd, 1, 0)) == 0 && vt.now < until && !vt.hung) {
+    uint64_t e = NextEvent();
+    e = e < until ? e : until;
+    e = e > vt.now ? e : vt.now;
+    Advance(e);
+    vt.now = e;
+  }
+  if (vt.stall_at != 0 && !vt.stalled && vt.now >= vt.stall_at) {
+    vt.stalled = true;
+    uint64_t resume = vt.stall_at + (uint64_t)vt.cfg->ms * 1000000;
+    if (resume > vt.now) {
+      Advance(resume);
+      vt.now = resume;
+    }
+    ready = poll(pfd, 1, 0);
+  }
+  return ready;
+}
+
+// What stands behind the port: what the line says the system says.
+void ports_host_of(const char *, ports_host *host) {
+  ports_host none = {PORTS_HOST_UNKNOWN, 0, 0};
+  *host = vt.cfg != nullptr ? vt.cfg->told : none;
 }

@@ -2,16 +2,17 @@
 // model (sim/sim_line.h) with the host that hands received bytes to the
 // program (a PC's UART, a USB bridge), and at the far end either a TXD-RXD
 // loopback with a fault, or a device the simulator plays (its STK500,
-// AVR910 or echo personality, with its knobs). It implements the tool's
-// serial interface (src/serial/serial.h), running the POSIX backend's read
-// and write loops (serial_loop.h) and its inter-byte timeout
-// (serial_interval.h) against the model, so that whatever links it instead
-// of the real backend runs unchanged: the probes, the stress test, the
-// drain, the record and the verdicts.
+// AVR910 or echo personality, with its knobs).
 //
-// Nothing waits: the clock moves from one event of the model to the next
-// (a byte reaching a UART, a hand-over, a deadline), so a run is exact and
-// takes microseconds, whatever the rate, the timeouts and the attempts.
+// The tool runs its own POSIX backend unchanged (src/serial: open, setup,
+// the read and write loops, the wait with poll's rounding, EINTR, EAGAIN
+// and hang-ups) on a real pty. Only the clock and poll() are the model's
+// (serial_time.h), and what the system says stands behind the port
+// (ports_host_of): the model's clock moves from one event of the model to
+// the next (a byte reaching a UART, a hand-over, a deadline), writing what
+// the host hands over into the pty's master side and reading there what
+// the tool wrote. So a run is exact and takes milliseconds, whatever the
+// rate, the timeouts and the attempts.
 #ifndef PORTVET_TESTS_VT_PORT_H
 #define PORTVET_TESTS_VT_PORT_H
 
@@ -41,6 +42,8 @@ struct VtLine {
   // A device instead of the loopback: the simulator's personality and its
   // knobs ("stk500", "--nosync-signon", "3"); its --host replaces host.
   std::vector<std::string> device;
+  // Every other poll() ends early in EINTR, as when signals come.
+  int eintr = 0;
 };
 
 // COM1 opens a port on this line from now on (NULL: COM1 does not open).
