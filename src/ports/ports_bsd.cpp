@@ -7,7 +7,9 @@
 
 void ports_list(char *out, size_t size) {
   out[0] = '\0';
-#ifdef __APPLE__
+#ifndef __APPLE__
+  (void)size;
+#else
   DIR *dir = opendir("/dev");
   if (dir == NULL) {
     return;
