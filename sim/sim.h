@@ -60,6 +60,7 @@ struct sim_knobs {
   long nosync_sync;    // likewise get-sync
   long nosync_param;   // likewise get-parameter
   long nosync_bytes;   // 0x15 bytes in one out-of-sync reply
+  long nosync_fill;    // the bytes after the first 0x15 of such a reply
   long fail_param;     // parameter answered with status 0x11; -1: none
   long always;         // answer every command with this byte; -1: off
   long silent_after;   // commands answered before going silent; -1: never

@@ -137,6 +137,8 @@ static const sim_knob_def sim_knob_defs[] = {
      "answer the first N parameter reads out of sync"},
     {"nosync-bytes", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_bytes),
      "0x15 bytes in one out-of-sync reply (default 1)"},
+    {"nosync-fill", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_fill),
+     "the bytes after the first of an out-of-sync reply (default 0x15)"},
     {"fail-param", SIM_STK500, SIM_NUMBER, SIM_AT(fail_param),
      "answer this parameter with status 0x11; -1: none"},
     {"always", SIM_STK500, SIM_NUMBER, SIM_AT(always),
@@ -293,6 +295,7 @@ static void sim_defaults(sim_knobs *k, int personality) {
   k->id_len = strlen(k->id);
   k->signon_end = 0x10;
   k->nosync_bytes = 1;
+  k->nosync_fill = 0x15;
   k->fail_param = -1;
   k->always = -1;
   k->silent_after = -1;

@@ -91,7 +91,8 @@ static size_t stk500_answer(const sim_knobs *k, sim_state *s,
     return 1;
   }
   if (seen <= nosync) {
-    memset(out, NOSYNC, (size_t)k->nosync_bytes);
+    memset(out, (unsigned char)k->nosync_fill, (size_t)k->nosync_bytes);
+    out[0] = NOSYNC;
     return (size_t)k->nosync_bytes;
   }
   size_t n = 0;

@@ -128,6 +128,14 @@ INSTANTIATE_TEST_SUITE_P(
                    Steps(kOk, "ok (retries = 3; noSync = 2)\n", kOk, kOk, kOk) +
                        kVersion,
                    ""},
+        // Out of sync is the first byte of a reply, whatever follows it.
+        Stk500Case{"SyncOutOfSyncThenForeignByte",
+                   {"--nosync-sync", "2", "--nosync-bytes", "2",
+                    "--nosync-fill", "0x5A"},
+                   {},
+                   Steps(kOk, "ok (retries = 3; noSync = 2)\n", kOk, kOk, kOk) +
+                       kVersion,
+                   ""},
         // A lone 0x15 to get-sync leaves its two-byte read short.
         Stk500Case{
             "SyncOneByteReplyTimesOut",
