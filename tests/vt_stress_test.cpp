@@ -5,7 +5,7 @@
 // and the tool's own stalls. The real stress test runs, with the POSIX
 // backend's read loops and its choice of the gap allowed between bytes, on
 // the line model; only time is virtual, so every row is exact and the
-// whole table takes well under a second.
+// whole table takes seconds.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../sim/sim_line.h"
+#include "../src/serial/serial_time.h"
 #include "../src/st/st.h"
 #include "vt/vt_port.h"
 
@@ -245,6 +246,77 @@ TEST_P(VtStressTest, CountsWhatTheLineDoes) {
   }
   EXPECT_EQ(out, Header(r.baud, loops) + want.out);
   EXPECT_EQ(err, "portvet: COM1: " + want.err + "\n");
+}
+
+// Runs the stress test on the line with the arguments after "portvet".
+Outcome RunStress(const VtLine &line, std::vector<std::string> args) {
+  VtUse(&line);
+  args.insert(args.begin(), "portvet");
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  st_main((int)args.size(), argv.data());
+  Outcome got;
+  got.out = testing::internal::GetCapturedStdout();
+  got.err = testing::internal::GetCapturedStderr();
+  VtUse(nullptr);
+  return got;
+}
+
+// Past 255 passes a count or a pass number that wraps at a byte would
+// name the wrong pass, or call the last pass an earlier one.
+TEST(VtLongRun, CountsAndNamesPassesPastAByte) {
+  const ports_host uart = Sys().Says("ttyS0");
+  struct {
+    const char *name;
+    int fault, pass;
+    std::string out, err;
+  } const cases[] = {
+      {"LostInPass280", VT_DROP, 279,
+       DroppedPass(100) + "Summary: 156 errors\n",
+       "1 of 300 passes at 115200 baud came back short, and the bytes that "
+       "came skip some of the pattern: the line loses bytes"},
+      {"PauseInTheLastPass", VT_PAUSE, 299,
+       "Only 101 of 256 bytes read\nSummary: 1 errors\n",
+       "the last pass at 115200 baud came back short (101 of 256 bytes), and "
+       "no later pass could take what came after: bytes lost, or a pause "
+       "longer than the test's timeout"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    VtLine line = {LINE_HOST_UART, 8, 0, uart, c.fault, c.pass, 100, 100, {}};
+    Outcome got = RunStress(line, {"-st", "-c1", "-r300"});
+    EXPECT_EQ(got.out, Header(115200, 300) + c.out);
+    EXPECT_EQ(got.err, "portvet: COM1: " + c.err + "\n");
+  }
+}
+
+// A far end that sends each byte 20 ms after the one before, inside the
+// gap the tool allows between bytes (28 ms on a pty at 115200 baud): the
+// read still ends at its total, 257 timeouts of 1 ms after it began, with
+// the bytes that came by then.
+TEST(VtReadLoop, EndsAtItsTotalThoughBytesTrickle) {
+  VtLine line = {LINE_HOST_DIRECT,
+                 0,
+                 0,
+                 Sys().Says("pts0"),
+                 VT_NONE,
+                 0,
+                 0,
+                 0,
+                 {"echo", "--chunk", "1", "--gap", "20"}};
+  uint64_t start = serial_now_ns();
+  Outcome got = RunStress(line, {"-st", "-c1", "-r1"});
+  double ms = (double)(serial_now_ns() - start) / 1e6;
+  // Byte k comes 20.09 k ms after the first: 13 by then.
+  EXPECT_EQ(got.out, Header(115200, 1) +
+                         "Only 13 of 256 bytes read\nSummary: 1 errors\n");
+  // The drain before the pass (its 1-byte read's total, 2 ms), then the
+  // read's 257 ms; never less, and each wait in whole ms at most one more.
+  EXPECT_GE(ms, 2 + 257);
+  EXPECT_LT(ms, 2 + 257 + 2);
 }
 
 std::vector<Row> Rows() {
