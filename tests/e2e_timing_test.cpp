@@ -109,7 +109,27 @@ INSTANTIATE_TEST_SUITE_P(
                    {"--stuck", "1"},
                    {"-c1", "-r3"},
                    kStuckBlock,
-                   60 + 40 + 40}),
+                   60 + 40 + 40},
+        // At the defaults an AVR910 programmer at 38400 is found once
+        // 115200 has used its 49 attempts (a drain of 40 ms and a 7-byte
+        // read of 160 ms each), after the sign-on's 40: about 10 s, as the
+        // README says, where -r2 takes under a second.
+        TimingCase{"Avr910At38400Defaults",
+                   "avr910",
+                   {"--baud", "38400", "--id", "AVR PPR", "--unknown", "-1"},
+                   {"-c1"},
+                   "\nChecking COM1:\nPresence check...timeout\n\n"
+                   "AVR910 presence check (115200 baud)...failed (retries = "
+                   "50 (max))\n"
+                   "AVR910 presence check (38400 baud)...found AVR PPR "
+                   "(retries = 1)\n"
+                   "Software version...found (retires = 1)\n"
+                   "-> SW Version is 3.8\n"
+                   "Hardware version...found (retires = 1)\n"
+                   "-> HW Version is 1.0\n"
+                   "Programmer type...found (retires = 1)\n"
+                   "-> Serial programmer\n\n\n",
+                   40 + 49 * (40 + 160)}),
     [](const testing::TestParamInfo<TimingCase> &p) {
       return std::string(p.param.name);
     });
