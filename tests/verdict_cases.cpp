@@ -102,6 +102,18 @@ std::vector<VerdictCase> CheckVerdicts() {
        false,
        nullptr,
        ""},
+      // Every name a byte short: right for the protocol, cut short, and
+      // not bytes that no programmer sends.
+      {"Avr910NameCutShort",
+       {"avr910", "--baud", "19200", "--unknown", "-1", "--short-first", "100"},
+       {"-c1", "-r2"},
+       "a reply cut short came at 19200 baud (41 56 52 20 49 53): the start "
+       "of an AVR910 identifier (seven characters), and no more within the "
+       "timeout: a programmer that answers in pieces further apart than the "
+       "timeout allows (-t), or a line that loses bytes",
+       false,
+       nullptr,
+       ""},
       // '?' from a programmer at 19200 reaches the tool as E0 00: the
       // tool can read nothing but E0 and 00 from a UART six times slower
       // (which of them, where two replies follow closely, depends on
