@@ -84,6 +84,16 @@ pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
     close(fds[0]);
     close(fds[1]);
     setsid();  // no controlling terminal that a pty could become
+    // A program starts with the signals a user's shell gives it: none
+    // ignored or blocked. A test run from a script in the background (sh
+    // ignores SIGINT and SIGQUIT there) would pass that on, and the tool
+    // keeps a signal that it was started ignoring, as programs do.
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM}) {
+      signal(sig, SIG_DFL);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     // A device answers at once whatever the computer is busy with; the
     // simulator plays one (and fwhost an emulated chip, which must keep to
     // the wall clock), so it goes ahead of other programs where the tests
@@ -311,8 +321,18 @@ int Running::Interrupt(int sig, int times, int gap_us) {
   }
   std::string rest;
   ReadAll(out, &rest, Now() + 30);
+  // A program that outlives its output by far did not end at the signal:
+  // ended here, and the test sees a SIGKILL, not a hang.
   int status = 0;
-  waitpid(pid, &status, 0);
+  double end = Now() + 30;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (Now() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    usleep(10000);
+  }
   close(out);
   pid = -1;
   return status;
