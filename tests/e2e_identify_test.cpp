@@ -242,9 +242,12 @@ INSTANTIATE_TEST_SUITE_P(
                {"stk500", "--reset", "1", "--deaf", "0", "--window", "1",
                 "--print", "Hello world\\r\\n", "--print-baud", "9600",
                 "--print-every", "200"},
-               "text comes unasked at 9600 baud \\(\"(Hello world\\\\r\\\\n)+"
-               "(Hello w[a-z ]*)?\"( \\.\\.\\.)?\\): a device or a board's "
-               "program that prints; not a programmer",
+               // Where the text starts depends on when the mode listens
+               // at 9600 (a port opened while a device prints, in real
+               // time): pieces of the line, as they came.
+               "text comes unasked at 9600 baud \\(\"([Hel owrd]|\\\\r|\\\\n)+"
+               "\"( \\.\\.\\.)?\\): a device or a board's program that "
+               "prints; not a programmer",
                true,
                nullptr},
         // The port fails (a board unplugged) in the wait for its program,

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,6 +19,23 @@
 #include "../harness.h"
 
 namespace {
+
+// An emulated chip takes a fifth of a core to keep to the wall clock, and
+// a test here runs up to four. ctest runs one such test at a time (its
+// resource lock); this lock does the same across test runs on the machine
+// (two clones built and tested at once), which would otherwise run eight
+// chips on two cores, and the chips or the tool would fall behind. The
+// kernel drops the lock with the process, however it ends.
+class OneTestWithChipsAtATime : public testing::Environment {
+ public:
+  void SetUp() override {
+    int fd = open("/tmp/portvet-emulated-chips.lock", O_RDWR | O_CREAT, 0666);
+    if (fd >= 0) flock(fd, LOCK_EX);
+  }
+};
+
+testing::Environment *const kChipLock =
+    testing::AddGlobalTestEnvironment(new OneTestWithChipsAtATime);
 
 // Sets the line raw at the rate, sends bytes to the emulated chip and reads
 // n bytes back, waiting up to five seconds for them (the emulated chip
