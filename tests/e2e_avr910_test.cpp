@@ -49,7 +49,8 @@ TEST_P(Avr910Test, ReportsEveryStep) {
   RunResult run = RunOnCom1("avr910", c.sim, Concat({"-c1"}, c.args));
   ASSERT_FALSE(run.hung);
   EXPECT_EQ(run.out,
-            Banner() + "\nChecking COM1:\n" + kPresence + c.block + "\n\n");
+            Banner() + "\nChecking COM1:\n" + kPresence + c.block + "\n\n")
+      << "standard error: " << run.err;
   EXPECT_EQ(run.status, 0);
   if (!c.wire.empty()) {
     EXPECT_EQ(run.log, c.wire);

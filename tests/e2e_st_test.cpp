@@ -42,7 +42,7 @@ TEST_P(StTest, CountsEveryError) {
   RunResult run =
       RunOnCom1(c.sim.empty() ? "" : "echo", c.sim, Concat({"-st"}, c.args));
   ASSERT_FALSE(run.hung);
-  EXPECT_EQ(run.out, Banner() + c.out);
+  EXPECT_EQ(run.out, Banner() + c.out) << "standard error: " << run.err;
   EXPECT_EQ(run.status, c.status);
   if (!c.wire.empty()) {
     EXPECT_EQ(run.log, c.wire);
