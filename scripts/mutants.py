@@ -185,6 +185,9 @@ MUTANTS = [
      "(old.sa_handler == SIG_IGN)",
      "started with SIGPIPE ignored, the tool writes its report to nowhere "
      "to the end"),
+    ("interrupt-nohup-ignored", "src/interrupt/interrupt_posix.cpp",
+     "(old.sa_handler == SIG_IGN && sig != SIGPIPE)", "(0)",
+     "a run started under nohup ends when the terminal closes"),
     ("interrupt-second-ends-at-once", "src/interrupt/interrupt_posix.cpp",
      "    for (;;) {\n      pause();\n    }\n  }\n  // The sections", "    _exit(128 + sig);\n  }\n  // The sections",
      "a second Ctrl-C ends the program before every port is back"),

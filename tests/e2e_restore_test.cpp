@@ -77,7 +77,7 @@ TEST_P(RestoreTest, LineIsAsFound) {
     setrlimit(RLIMIT_CORE, &no_core);
     Running running;
     RunOptions options;
-    options.sigpipe_ignored = c.name == "OutputClosedPipeIgnored";
+    if (c.name == "OutputClosedPipeIgnored") options.ignored = "PIPE";
     StartPortvet(c.args, {{"COM1", sim.path}}, &running, options);
     std::string shown =
         ReadUntil(c.in_log ? sim.out : running.out, c.interrupt_at, 30);
@@ -209,6 +209,25 @@ INSTANTIATE_TEST_SUITE_P(Cases, RestoreTest, testing::ValuesIn(RestoreCases()),
                          [](const testing::TestParamInfo<RestoreCase> &p) {
                            return p.param.name;
                          });
+
+// Started under nohup (SIGHUP ignored), the run goes on when the terminal
+// closes, to its end, and leaves the line as found then.
+TEST(Restore, IgnoredHangUpStaysIgnored) {
+  if (UnderWine()) GTEST_SKIP() << kWineNoSuchSignal;
+  Sim sim = StartSim({"stk500", "--silent-after", "0"});
+  ASSERT_FALSE(sim.path.empty());
+  std::string before = LineOf(sim.path);
+  Running running;
+  RunOptions options;
+  options.ignored = "HUP";
+  StartPortvet({"-c1", "-r2"}, {{"COM1", sim.path}}, &running, options);
+  std::string shown = ReadUntil(running.out, "Presence check...", 30);
+  ASSERT_NE(shown.find("Presence check..."), std::string::npos) << shown;
+  int status = running.Interrupt(SIGHUP);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "wait status " << status;
+  EXPECT_EQ(LineOf(sim.path), before);
+}
 
 // Ctrl-C while a read is in flight on a silent port, for 40 s (-t20000) or
 // for the 6.4 s the loopback waits at 600 baud: the port is put back at

@@ -178,10 +178,12 @@ pid_t SpawnPortvet(const std::vector<std::string> &args,
     // PORTVET_TEST_BIN: another build of portvet (the select() one).
     const char *bin = getenv("PORTVET_TEST_BIN");
     std::string portvet = bin != nullptr && bin[0] != '\0' ? bin : PORTVET_BIN;
-    if (options.sigpipe_ignored) {
+    if (!options.ignored.empty()) {
       return Spawn(
           "/bin/sh",
-          Concat({"-c", "trap '' PIPE && exec \"$0\" \"$@\"", portvet}, args),
+          Concat({"-c", "trap '' " + options.ignored + " && exec \"$0\" \"$@\"",
+                  portvet},
+                 args),
           &env, out, err_fd, options.unprivileged);
     }
     if (options.tty_class.empty()) {

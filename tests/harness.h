@@ -55,8 +55,9 @@ struct RunOptions {
   // its place (bound over it in a mount namespace of its own, as root), so
   // that what it says of this computer's ports is the test's to choose.
   std::string tty_class;
-  // Natively: started with SIGPIPE ignored, as some launchers leave it.
-  bool sigpipe_ignored = false;
+  // Natively: started with these signals ignored (names, as sh's trap
+  // takes them: "PIPE", as some launchers leave it; "HUP", as nohup does).
+  std::string ignored;
 };
 
 // Whether a run can be given a tty_class (root, and unshare is there).
