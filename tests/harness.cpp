@@ -56,7 +56,7 @@ std::vector<std::string> Environment(
 // the test's own).
 pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
             const std::vector<std::string> *env, int *out, int err_fd = -1,
-            bool unprivileged = false, bool device = false) {
+            bool unprivileged = false, int device = 0) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
   std::vector<char *> argv = Argv(bin, args);
@@ -95,16 +95,17 @@ pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     // A device answers at once whatever the computer is busy with; the
-    // simulator plays one (and fwhost an emulated chip, which must keep to
-    // the wall clock), so it goes ahead of other programs where the tests
-    // may raise it (as root), and a loaded machine cannot make it late.
-    // Among equals (a test run starts several at once) a raised nice value
-    // still waits its turn, past a 20 ms timeout at worst: a device takes
-    // the lowest real-time class instead. Each sleeps but for the moments
-    // it works (a chip at 16 MHz takes a fifth of a core), and the kernel
-    // keeps a share of every core for the rest.
-    if (device) {
-      setpriority(PRIO_PROCESS, 0, -15);
+    // simulator plays one, so it goes ahead of other programs where the
+    // tests may raise it (as root), and a loaded machine cannot make it
+    // late. Among equals (a test run starts several at once) a raised nice
+    // value still waits its turn, past a 20 ms timeout at worst: the
+    // simulator, which sleeps but for the moments it answers, takes the
+    // lowest real-time class too. An emulated chip (fwhost) keeps the nice
+    // value: it wakes every tenth of a millisecond and catches up at full
+    // speed when it fell behind, which in a real-time class would hold up
+    // the kernel's own workers that carry every pty's bytes.
+    if (device > 0) setpriority(PRIO_PROCESS, 0, -15);
+    if (device > 1) {
       sched_param first = {};
       first.sched_priority = sched_get_priority_min(SCHED_FIFO);
       sched_setscheduler(0, SCHED_FIFO, &first);
@@ -255,19 +256,25 @@ void Running::Kill() {
   }
 }
 
-Sim StartSim(const std::vector<std::string> &args) {
-  // The line stays in the pty's default settings (IXON, ICANON, ...), as
-  // another program may leave a port: the tool must set up what it needs.
-  return StartDevice(PORTVET_SIM_BIN, args);
-}
-
-Sim StartDevice(const std::string &bin, const std::vector<std::string> &args) {
+// A device: 1, an emulated chip; 2, the simulator (see Spawn).
+static Sim Start(const std::string &bin, const std::vector<std::string> &args,
+                 int device) {
   Sim sim;
-  sim.pid = Spawn(bin, args, nullptr, &sim.out, -1, false, true);
+  sim.pid = Spawn(bin, args, nullptr, &sim.out, -1, false, device);
   std::string first = ReadUntil(sim.out, "\n", 10);
   size_t end = first.find('\n');
   if (end != std::string::npos) sim.path = first.substr(0, end);
   return sim;
+}
+
+Sim StartSim(const std::vector<std::string> &args) {
+  // The line stays in the pty's default settings (IXON, ICANON, ...), as
+  // another program may leave a port: the tool must set up what it needs.
+  return Start(PORTVET_SIM_BIN, args, 2);
+}
+
+Sim StartDevice(const std::string &bin, const std::vector<std::string> &args) {
+  return Start(bin, args, 1);
 }
 
 std::string StopSim(Sim &sim) {
