@@ -320,6 +320,21 @@ void StartPortvet(const std::vector<std::string> &args,
   running->pid = SpawnPortvet(args, ports, options, &running->out, -1);
 }
 
+// The wait status of pid once it ends, or of its SIGKILL after seconds.
+static int WaitOrKill(pid_t pid, double seconds) {
+  int status = 0;
+  double end = Now() + seconds;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (Now() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    usleep(10000);
+  }
+  return status;
+}
+
 int Running::Interrupt(int sig) { return Interrupt(sig, 1, 0); }
 
 int Running::Interrupt(int sig, int times, int gap_us) {
@@ -332,16 +347,7 @@ int Running::Interrupt(int sig, int times, int gap_us) {
   ReadAll(out, &rest, Now() + 30);
   // A program that outlives its output by far did not end at the signal:
   // ended here, and the test sees a SIGKILL, not a hang.
-  int status = 0;
-  double end = Now() + 30;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Now() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
-    }
-    usleep(10000);
-  }
+  int status = WaitOrKill(pid, 30);
   close(out);
   pid = -1;
   return status;
@@ -353,15 +359,7 @@ int Running::CloseOutput() {
   int status = 0;
   // The program writes its next line within its run; ended by the harness
   // at the latest when it does not.
-  double end = Now() + 60;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Now() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
-    }
-    usleep(10000);
-  }
+  status = WaitOrKill(pid, 60);
   pid = -1;
   return status;
 }

@@ -210,23 +210,32 @@ bool PauseHidden(const Row &r) {
          (r.baud == 600 || (r.baud == 1200 && !windows_uart));
 }
 
-class VtStressTest : public testing::TestWithParam<Row> {};
-
-TEST_P(VtStressTest, CountsWhatTheLineDoes) {
-  const Row &r = GetParam();
-  VtUse(&r.line);
-  std::vector<std::string> args = {"portvet", "-st", "-c1",
-                                   "-b" + std::to_string(r.baud)};
-  if (r.loops != 0) args.push_back("-r" + std::to_string(r.loops));
+// Runs the stress test on the line with the arguments after "portvet".
+Outcome RunStress(const VtLine &line, std::vector<std::string> args) {
+  VtUse(&line);
+  args.insert(args.begin(), "portvet");
   std::vector<char *> argv;
   for (std::string &a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   st_main((int)args.size(), argv.data());
-  std::string out = testing::internal::GetCapturedStdout();
-  std::string err = testing::internal::GetCapturedStderr();
+  Outcome got;
+  got.out = testing::internal::GetCapturedStdout();
+  got.err = testing::internal::GetCapturedStderr();
   VtUse(nullptr);
+  return got;
+}
+
+class VtStressTest : public testing::TestWithParam<Row> {};
+
+TEST_P(VtStressTest, CountsWhatTheLineDoes) {
+  const Row &r = GetParam();
+  std::vector<std::string> args = {"-st", "-c1", "-b" + std::to_string(r.baud)};
+  if (r.loops != 0) args.push_back("-r" + std::to_string(r.loops));
+  Outcome got = RunStress(r.line, args);
+  const std::string &out = got.out;
+  const std::string &err = got.err;
   int loops = r.loops == 0 ? 10 : r.loops;
   Outcome want = Expected(r);
   if (PauseHidden(r)) want = {"Summary: 0 errors\n", Sound(r.baud)};
@@ -246,23 +255,6 @@ TEST_P(VtStressTest, CountsWhatTheLineDoes) {
   }
   EXPECT_EQ(out, Header(r.baud, loops) + want.out);
   EXPECT_EQ(err, "portvet: COM1: " + want.err + "\n");
-}
-
-// Runs the stress test on the line with the arguments after "portvet".
-Outcome RunStress(const VtLine &line, std::vector<std::string> args) {
-  VtUse(&line);
-  args.insert(args.begin(), "portvet");
-  std::vector<char *> argv;
-  for (std::string &a : args) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  st_main((int)args.size(), argv.data());
-  Outcome got;
-  got.out = testing::internal::GetCapturedStdout();
-  got.err = testing::internal::GetCapturedStderr();
-  VtUse(nullptr);
-  return got;
 }
 
 // Past 255 passes a count or a pass number that wraps at a byte would
