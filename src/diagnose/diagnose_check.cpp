@@ -60,16 +60,21 @@ bool diag_signon_reply(const record_reply *reply, char *id) {
   return true;
 }
 
-// Whether a reply is seven printable characters, an AVR910 programmer's
-// name; id gets them.
-bool diag_name_reply(const record_reply *reply, char *id) {
-  if (reply->got != 7 || reply->n != 7) {
-    return false;
-  }
-  for (int i = 0; i < 7; i++) {
+// Whether a reply's kept bytes from the one at from are printable ASCII.
+static bool diag_printable(const record_reply *reply, int from) {
+  for (int i = from; i < reply->n; i++) {
     if (reply->bytes[i] < 0x20 || reply->bytes[i] > 0x7E) {
       return false;
     }
+  }
+  return true;
+}
+
+// Whether a reply is seven printable characters, an AVR910 programmer's
+// name; id gets them.
+bool diag_name_reply(const record_reply *reply, char *id) {
+  if (reply->got != 7 || reply->n != 7 || !diag_printable(reply, 0)) {
+    return false;
   }
   memcpy(id, reply->bytes, 7);
   id[7] = '\0';
@@ -176,20 +181,12 @@ const char *diag_cut_short(const record_step *s, const record_reply *reply) {
   if (reply->got == 0 || reply->n < reply->got) {
     return NULL;  // nothing came, or more than the record keeps
   }
-  bool printable = true;
-  for (int i = 0; i < reply->n; i++) {
-    printable = printable && reply->bytes[i] >= 0x20 && reply->bytes[i] < 0x7F;
-  }
   switch (s->ask) {
-    case RECORD_STK500_SIGN_ON: {
-      bool name = true;
-      for (int i = 1; i < reply->n; i++) {
-        name = name && reply->bytes[i] >= 0x20 && reply->bytes[i] < 0x7F;
-      }
-      return reply->bytes[0] == STK_INSYNC && reply->got < 9 && name
+    case RECORD_STK500_SIGN_ON:
+      return reply->bytes[0] == STK_INSYNC && reply->got < 9 &&
+                     diag_printable(reply, 1)
                  ? "an STK500 sign-on answer (0x14 and the name)"
                  : NULL;
-    }
     case RECORD_STK500_SYNC:
       return reply->got == 1 && reply->bytes[0] == STK_INSYNC
                  ? "an STK500 get-sync answer (14 10)"
@@ -207,7 +204,8 @@ const char *diag_cut_short(const record_step *s, const record_reply *reply) {
       while (from < reply->n && reply->bytes[from] == '?') {
         from++;
       }
-      return from < reply->n && reply->n - from < 7 && printable
+      return from < reply->n && reply->n - from < 7 &&
+                     diag_printable(reply, from)
                  ? "an AVR910 identifier (seven characters)"
                  : NULL;
     }
