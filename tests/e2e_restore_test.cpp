@@ -185,23 +185,18 @@ std::vector<RestoreCase> RestoreCases() {
                      kWineNoSuchSignal});
   }
   // Standard output goes away (portvet -c1 -r3 | head -n 6): the next line
-  // raises SIGPIPE, and the port is put back.
-  cases.push_back({"OutputClosed",
-                   {"stk500", "--silent-after", "0"},
-                   {"-c1", "-r3"},
-                   "Presence check...",
-                   SIGPIPE,
-                   false,
-                   "the harness closes no pipe of a Windows program"});
-  // The same for a program started with SIGPIPE ignored: the write fails,
-  // and a report written to nowhere for another 40 s helps no one.
-  cases.push_back({"OutputClosedPipeIgnored",
-                   {"stk500", "--silent-after", "0"},
-                   {"-c1", "-r3"},
-                   "Presence check...",
-                   SIGPIPE,
-                   false,
-                   "the harness closes no pipe of a Windows program"});
+  // raises SIGPIPE, and the port is put back. The same for a program
+  // started with SIGPIPE ignored: the write fails, and a report written to
+  // nowhere for another 40 s helps no one.
+  for (const char *name : {"OutputClosed", "OutputClosedPipeIgnored"}) {
+    cases.push_back({name,
+                     {"stk500", "--silent-after", "0"},
+                     {"-c1", "-r3"},
+                     "Presence check...",
+                     SIGPIPE,
+                     false,
+                     "the harness closes no pipe of a Windows program"});
+  }
   return cases;
 }
 
