@@ -121,7 +121,7 @@ TEST(Ports, LatencyTimerNamed) {
   if (UnderWine()) GTEST_SKIP() << "sysfs is Linux's";
   if (!CanFakeTtyClass()) GTEST_SKIP() << "needs root and unshare";
   FakeTtyClass sysfs;
-  Sim sim = StartSim({"echo", "--pace", "0", "--chunk", "62", "--gap", "40"});
+  Sim sim = StartSim({"echo", "--pace", "0", "--chunk", "62", "--gap", "100"});
   // The pty /dev/pts/N stands for ttyUSB0 here.
   std::string pts = sim.path.substr(sim.path.rfind('/') + 1);
   sysfs.Run("mkdir class/tty/" + pts + " && ln -s " + sysfs.root +

@@ -99,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
                    kWire},
         // Replies in 4-byte pieces 50 ms apart, as a USB adapter's latency
         // timer delivers them: within an 80 ms inter-byte timeout (which
-        // never ends early) they make one reply; past a 20 ms one the
+        // never ends early) they make one reply. 100 ms apart, past a 20 ms
+        // timeout and past the gap the tool allows a pty (68 ms), the
         // sign-on's 8-byte read ends after "AVR".
         Stk500Case{"RepliesInPiecesWithinTimeout",
                    {"--chunk", "4", "--gap", "50"},
@@ -107,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
                    Steps(kOk, kOk, kOk, kOk, kOk) + kVersion,
                    kWire},
         Stk500Case{"RepliesInPiecesPastTimeout",
-                   {"--chunk", "4", "--gap", "50"},
+                   {"--chunk", "4", "--gap", "100"},
                    {"-t20", "-r2"},
                    "Presence check...timeout\n" + Nothing(2),
                    ""},

@@ -284,13 +284,13 @@ std::vector<VerdictCase> StressVerdicts() {
        false,
        nullptr,
        kSound},
-      // Blocks of 62 bytes 40 ms apart, further than any common host
+      // Blocks of 62 bytes 100 ms apart, further than any common host
       // hands its batches (on a pty the tool allows the slowest, an FTDI
-      // adapter's 16 ms, and a busy computer's 10): a stall of this
+      // adapter's 16 ms, and a busy computer's 50): a stall of this
       // program longer than the gap may join two blocks in one read, so
       // the count of short passes is a bound.
       {"Blocks",
-       {"echo", "--pace", "0", "--chunk", "62", "--gap", "40"},
+       {"echo", "--pace", "0", "--chunk", "62", "--gap", "100"},
        {"-st", "-c1", "-r3"},
        "[23] of 3 passes at 115200 baud" + kBlocks,
        true,

@@ -9,8 +9,11 @@ static const uint32_t SERIAL_USB_FRAME_US = 1000;
 // What a busy computer adds before the program gets the bytes a host
 // handed over: the kernel passes them on from a worker thread, which a
 // loaded machine runs milliseconds late (a scheduler's period on two cores
-// is about 12 ms; seen on this project's machines under load: up to 8).
-static const uint32_t SERIAL_BUSY_MS = 10;
+// is about 12 ms), and a virtual machine whose processor its host takes
+// away now and then holds them up for tens of ms (seen on this project's
+// two-core virtual machines, idle: up to 41 ms, a few times a minute). A
+// gap that short is the computer's, not the line's.
+static const uint32_t SERIAL_BUSY_MS = 50;
 
 // A UART's FIFO: a steady stream reaches the trigger every trigger
 // characters; the bytes after the last full batch (fewer than the trigger)
