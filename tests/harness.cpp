@@ -52,11 +52,14 @@ std::vector<std::string> Environment(
   return env;
 }
 
+// What a started program plays, for its priority (see Spawn).
+enum Device { kNoDevice, kEmulatedChip, kSimulator };
+
 // Starts bin; its standard output is *out, its standard error err_fd (-1:
 // the test's own).
 pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
             const std::vector<std::string> *env, int *out, int err_fd = -1,
-            bool unprivileged = false, int device = 0) {
+            bool unprivileged = false, Device device = kNoDevice) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
   std::vector<char *> argv = Argv(bin, args);
@@ -104,8 +107,8 @@ pid_t Spawn(const std::string &bin, const std::vector<std::string> &args,
     // value: it wakes every tenth of a millisecond and catches up at full
     // speed when it fell behind, which in a real-time class would hold up
     // the kernel's own workers that carry every pty's bytes.
-    if (device > 0) setpriority(PRIO_PROCESS, 0, -15);
-    if (device > 1) {
+    if (device != kNoDevice) setpriority(PRIO_PROCESS, 0, -15);
+    if (device == kSimulator) {
       sched_param first = {};
       first.sched_priority = sched_get_priority_min(SCHED_FIFO);
       sched_setscheduler(0, SCHED_FIFO, &first);
@@ -256,9 +259,8 @@ void Running::Kill() {
   }
 }
 
-// A device: 1, an emulated chip; 2, the simulator (see Spawn).
 static Sim Start(const std::string &bin, const std::vector<std::string> &args,
-                 int device) {
+                 Device device) {
   Sim sim;
   sim.pid = Spawn(bin, args, nullptr, &sim.out, -1, false, device);
   std::string first = ReadUntil(sim.out, "\n", 10);
@@ -270,11 +272,11 @@ static Sim Start(const std::string &bin, const std::vector<std::string> &args,
 Sim StartSim(const std::vector<std::string> &args) {
   // The line stays in the pty's default settings (IXON, ICANON, ...), as
   // another program may leave a port: the tool must set up what it needs.
-  return Start(PORTVET_SIM_BIN, args, 2);
+  return Start(PORTVET_SIM_BIN, args, kSimulator);
 }
 
 Sim StartDevice(const std::string &bin, const std::vector<std::string> &args) {
-  return Start(bin, args, 1);
+  return Start(bin, args, kEmulatedChip);
 }
 
 std::string StopSim(Sim &sim) {
@@ -356,10 +358,9 @@ int Running::Interrupt(int sig, int times, int gap_us) {
 int Running::CloseOutput() {
   if (pid <= 0) return -1;
   close(out);
-  int status = 0;
   // The program writes its next line within its run; ended by the harness
   // at the latest when it does not.
-  status = WaitOrKill(pid, 60);
+  int status = WaitOrKill(pid, 60);
   pid = -1;
   return status;
 }
