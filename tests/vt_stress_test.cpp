@@ -6,9 +6,11 @@
 // backend's read loops and its choice of the gap allowed between bytes, on
 // the line model; only time is virtual, so every row is exact and the
 // whole table takes seconds.
+#include <ftw.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -60,7 +62,14 @@ class Sysfs {
     Port("ttyUSB2", "ch341-uart", nullptr, nullptr);
     Write(root_ + "/dev/pts0", "");
   }
-  ~Sysfs() { std::system(("rm -rf '" + root_ + "'").c_str()); }
+  ~Sysfs() {
+    nftw(
+        root_.c_str(),
+        [](const char *path, const struct stat *, int, struct FTW *) {
+          return remove(path);
+        },
+        16, FTW_DEPTH | FTW_PHYS);
+  }
   // What the tool makes of the port named so (pts0: a pty).
   ports_host Says(const char *tty) const {
     ports_host host;
@@ -70,8 +79,13 @@ class Sysfs {
   }
 
  private:
+  // Every process of the table builds this folder (its rows are read from
+  // it), so it is made with mkdir() rather than a shell: one each row.
   void Write(const std::string &path, const std::string &text) {
-    std::system(("mkdir -p '" + path.substr(0, path.rfind('/')) + "'").c_str());
+    for (size_t slash = root_.size(); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+      mkdir(path.substr(0, slash).c_str(), 0755);
+    }
     FILE *f = fopen(path.c_str(), "w");
     if (f != nullptr) {
       fputs(text.c_str(), f);
