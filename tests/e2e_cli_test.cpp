@@ -39,6 +39,25 @@ TEST_P(CliTest, PrintsExactlyAndExits) {
   }
 }
 
+// A device's name after -c reads as 0, all four ports, as any text does
+// (the connection check's options are numbers); standard error says how to
+// reach that device.
+TEST(Cli, PortNameAfterCSaysHowToReachIt) {
+  const std::string name = UnderWine() ? "COM7" : "/dev/ttyUSB0";
+  RunResult run = RunPortvet({"-c" + name, "-r2"}, {});
+  ASSERT_FALSE(run.hung);
+  EXPECT_EQ(run.out, Banner() + kAllUnopenable);
+  std::string note = "portvet: '-c" + name +
+                     "' reads as -c0, all four ports (-c takes 1 to 4); to "
+                     "check " +
+                     name + ", set PORTVET_COM1=" + name +
+                     " and give -c1; portvet -id -p" + name +
+                     " asks what is on it\n";
+  EXPECT_EQ(run.err.substr(0, note.size()), note) << run.err;
+  run = RunPortvet({"-cx", "-r2"}, {});
+  EXPECT_EQ(run.err.find("reads as"), std::string::npos) << run.err;
+}
+
 #define PORT_HINT \
   "': the port is -c1 to -c4 for COM1 to COM4, or -c0 for all four\n"
 #define CHECK_OPTIONS                                                       \
@@ -185,8 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Invalid argument '-c0'\n",
                 1,
                 "portvet: '-c0': the port is -c1 to -c4 for COM1 to COM4\n"},
-        // The identify mode: alone, the usage text; it takes -c alone.
-        CliCase{"IdentifyAlone", {"-id"}, Usage(), 0, ""},
+        // The identify mode (alone it lists the ports: Ports.* test it).
         CliCase{"IdentifyPortAboveRange",
                 {"-id", "-c5"},
                 "Invalid argument '-c5'\n",
@@ -196,7 +214,14 @@ INSTANTIATE_TEST_SUITE_P(
                 {"-id", "-c1", "-r2"},
                 "Invalid argument '-r2'\n",
                 1,
-                "portvet: '-r2': the identify mode takes -c (port) alone\n"},
+                "portvet: '-r2': the identify mode takes -c (COM1 to COM4), "
+                "-p<port> (a port by its own name) and -a (every port); -id "
+                "alone lists the ports\n"},
+        CliCase{"IdentifyNameApart",
+                {"-id", "-p", "/dev/ttyUSB0"},
+                "Invalid argument '-p'\n",
+                1,
+                "portvet: '-p" VALUE_APART},
         CliCase{"IdentifyUnopenable",
                 {"-id", "-c2"},
                 "\nCOM2: cannot be opened\n",

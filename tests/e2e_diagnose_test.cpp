@@ -63,6 +63,8 @@ struct FakeTtyClass {
     Run("mkdir -p devices/usb1/1-1/1-1:1.0/ttyUSB0 devices/platform/serial8250 "
         "class/tty/tty0 class/tty/ttyUSB0 class/tty/ttyS0 && "
         "echo 'FT232R USB UART' > devices/usb1/1-1/product && "
+        "echo 0403 > devices/usb1/1-1/idVendor && "
+        "echo 6001 > devices/usb1/1-1/idProduct && "
         "ln -s \"$PWD/devices/usb1/1-1/1-1:1.0/ttyUSB0\" "
         "class/tty/ttyUSB0/device && "
         "ln -s \"$PWD/devices/platform/serial8250\" class/tty/ttyS0/device && "
@@ -112,6 +114,41 @@ TEST(Ports, ListedFromTheRegistryUnderWine) {
   EXPECT_EQ(run.err,
             "portvet: COM1 (\\\\.\\COM9): File not found. (serial ports here: "
             "COM7, COM12)\n");
+}
+
+// -id alone lists every port with what the system says of the device
+// behind it, opening none: natively from sysfs (the FTDI adapter's IDs,
+// the UART), under Wine from the registry (COM7's CH340, COM12's FTDI
+// adapter under FTDI's own bus: see wine/prefix.sh).
+TEST(Ports, IdentifyListsEveryPort) {
+  RunOptions options;
+  std::string want;
+  FakeTtyClass sysfs;
+  if (UnderWine()) {
+    want =
+        "COM7 (CH340, 1a86:7523): manufacturer \"wch.cn\", product "
+        "\"USB-SERIAL CH340\"\nCOM12 (FTDI FT232R, 0403:6001): manufacturer "
+        "\"FTDI\", product \"USB Serial Port\", serial \"A50285BI\"\n";
+  } else {
+    if (!CanFakeTtyClass()) GTEST_SKIP() << "needs root and unshare";
+    options.tty_class = sysfs.Class();
+    want =
+        "/dev/ttyS0 (a PC's UART)\n/dev/ttyUSB0 (FTDI FT232R, 0403:6001): "
+        "product \"FT232R USB UART\"\n";
+  }
+  RunResult run = RunPortvet({"-id"}, {}, options);
+  ASSERT_FALSE(run.hung);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, Banner() + "\n" + want);
+  EXPECT_EQ(run.err,
+            "portvet: none of these was opened; -id -a asks what is on every "
+            "one at once, -id -p<port> on one (opening a port resets most "
+            "boards, and stops a 3D printer's board printing from its card)\n");
+  if (UnderWine()) return;
+  // A computer without ports.
+  options.tty_class = sysfs.root + "/devices/platform/serial8250";
+  run = RunPortvet({"-id"}, {}, options);
+  EXPECT_EQ(run.out, Banner() + "\nNo serial port was found\n");
 }
 
 // A USB adapter whose packets end the stress test's reads: its latency

@@ -127,6 +127,22 @@ const char kOptibootLikeLine[] =
 const char kOptibootLikeBytes[] =
     "; decided by get-sync 14 10, sign-on 14 10, version 14 01 10";
 
+// A port by its own name (-p): natively the device's path, under Wine a
+// COM name past COM4 (which the registry says is a CH340, see
+// wine/prefix.sh); its line starts with that name and what the system says
+// of the device (of a pty: nothing).
+TEST(NamedPort, IdentifiedByItsName) {
+  Sim sim = StartSim({"stk500"});
+  std::string name = UnderWine() ? "COM7" : sim.path;
+  std::string head = UnderWine() ? "COM7 (CH340, 1a86:7523)" : sim.path;
+  RunResult run = RunPortvet({"-id", "-p" + name}, {{"COM7", sim.path}});
+  std::string log = StopSim(sim);
+  ASSERT_FALSE(run.hung);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, Banner() + "\n" + head + ": " + kStk500 + "\n");
+  ExpectNothingHarmful(log);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Families, IdentifyTest,
     testing::Values(
@@ -282,5 +298,105 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<IdCase> &p) {
       return std::string(p.param.name);
     });
+
+// A bench of five boards and programmers behind USB bridges, none of them
+// COM1 to COM4: a faked sysfs names each bridge, and /dev leads each tty
+// to its simulator. -id -a names every port, with its bridge on its line
+// and the settings avrdude reaches each programmer or bootloader with,
+// in port order, all at the same time: in about one port's time (the
+// board's, 3 s, as the AVR109 bootloader's: the mode waits both out), not
+// in the 8 s of all of them in a row.
+TEST(Bench, EveryPortNamedAtOnce) {
+  if (UnderWine())
+    GTEST_SKIP() << "Wine's ports are its registry's: "
+                    "NamedPort.IdentifiedByItsName names COM7";
+  if (!CanFakeTtyClass()) GTEST_SKIP() << "needs root and unshare";
+  struct Port {
+    const char *tty, *vid, *pid;
+    std::vector<std::string> sim;
+    std::string line;    // after the tty's head
+    std::string upload;  // what reaches it from avrdude; "" nothing
+  };
+  const std::vector<Port> bench = {
+      {"ttyACM0", "2341", "0043", kOptibootLike,
+       " (Uno's ATmega16U2, 2341:0043): " + std::string(kOptibootLikeLine) +
+           "; what the board runs after it answers none of these queries" +
+           kOptibootLikeBytes,
+       "to upload to the board: avrdude -c arduino -b 115200 (the rate of an "
+       "Uno's and a new Nano's bootloader)"},
+      {"ttyACM1",
+       "2341",
+       "8036",
+       {"avr109"},
+       " (Leonardo's ATmega32U4, 2341:8036): " + Avr109At(19200),
+       "to upload to the board: avrdude -c avr109 -b 19200"},
+      {"ttyUSB0",
+       "1a86",
+       "7523",
+       {"avr910"},
+       " (CH340, 1a86:7523): " + Avr910At(19200),
+       "to program a chip through it: avrdude -c avr910 -b 19200"},
+      {"ttyUSB1",
+       "0403",
+       "6001",
+       {"stk500"},
+       " (FTDI FT232R, 0403:6001): " + std::string(kStk500),
+       "to program a chip through it: avrdude -c stk500v1 -b 115200"},
+      {"ttyUSB2",
+       "10c4",
+       "ea60",
+       {"echo"},
+       " (CP210x, 10c4:ea60): a loopback: what the tool sends comes back as "
+       "it was sent at 115200 baud (TXD joined to RXD, or an adapter that "
+       "echoes), not a programmer",
+       ""},
+  };
+  char dir[] = "/tmp/portvet-bench-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string root = dir;
+  std::vector<Sim> sims;
+  std::string make = "cd '" + root + "' && mkdir -p class/tty dev/pts";
+  std::string want = Banner() + "\n";
+  std::string notes;
+  for (size_t i = 0; i < bench.size(); i++) {
+    const Port &p = bench[i];
+    sims.push_back(StartSim(p.sim));
+    std::string usb = root + "/devices/usb1/1-" + std::to_string(i + 1);
+    std::string tty = root + "/class/tty/" + p.tty;
+    make += " && mkdir -p '" + usb + "/if' '" + tty + "' && echo " + p.vid +
+            " > '" + usb + "/idVendor' && echo " + p.pid + " > '" + usb +
+            "/idProduct' && ln -s '" + usb + "/if' '" + tty +
+            "/device' && ln -s '" + sims.back().path + "' dev/" + p.tty;
+    std::string head = "/dev/" + std::string(p.tty);
+    want += head + p.line + "\n";
+    if (!p.upload.empty()) {
+      notes += "portvet: " + head + p.line.substr(0, p.line.find(')') + 1) +
+               ": " + p.upload + "\n";
+    }
+  }
+  ASSERT_EQ(system(make.c_str()), 0) << make;
+  RunOptions options;
+  options.tty_class = root + "/class/tty";
+  options.dev = root + "/dev";
+  RunResult run = RunPortvet({"-id", "-a"}, {}, options);
+  // The board alone, on a simulator of its own.
+  Sim board = StartSim(kOptibootLike);
+  ASSERT_EQ(
+      system(
+          ("ln -sfn '" + board.path + "' '" + root + "/dev/ttyACM0'").c_str()),
+      0);
+  RunResult alone = RunPortvet({"-id", "-p/dev/ttyACM0"}, {}, options);
+  StopSim(board);
+  std::string logs;
+  for (Sim &sim : sims) logs += StopSim(sim);
+  EXPECT_EQ(system(("rm -rf '" + root + "'").c_str()), 0);
+  ASSERT_FALSE(run.hung);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, want);
+  EXPECT_EQ(run.err, notes);
+  EXPECT_EQ(alone.out, Banner() + "\n/dev/ttyACM0" + bench[0].line + "\n");
+  EXPECT_LT(run.ms, alone.ms + 2000) << "alone: " << alone.ms << " ms";
+  ExpectNothingHarmful(logs);
+}
 
 }  // namespace

@@ -193,12 +193,17 @@ pid_t SpawnPortvet(const std::vector<std::string> &args,
     if (options.tty_class.empty()) {
       return Spawn(portvet, args, &env, out, err_fd, options.unprivileged);
     }
-    return Spawn("/usr/bin/unshare",
-                 Concat({"--mount", "--", "/bin/sh", "-c",
-                         "mount --bind \"$0\" /sys/class/tty && exec \"$@\"",
-                         options.tty_class, portvet},
-                        args),
-                 &env, out, err_fd, options.unprivileged);
+    // The dev folder over /dev, with /dev/pts reachable under it (its
+    // links lead to the simulators' ptys).
+    return Spawn(
+        "/usr/bin/unshare",
+        Concat({"--mount", "--", "/bin/sh", "-c",
+                "mount --bind \"$0\" /sys/class/tty && "
+                "{ [ -z \"$1\" ] || { mount --bind /dev/pts \"$1/pts\" && "
+                "mount --rbind \"$1\" /dev; }; } && shift && exec \"$@\"",
+                options.tty_class, options.dev, portvet},
+               args),
+        &env, out, err_fd, options.unprivileged);
   }
   MapWinePorts(wine, ports);
   env.push_back("WINEPREFIX=" + wine.prefix);

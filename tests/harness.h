@@ -55,6 +55,10 @@ struct RunOptions {
   // its place (bound over it in a mount namespace of its own, as root), so
   // that what it says of this computer's ports is the test's to choose.
   std::string tty_class;
+  // Natively, with tty_class: a folder the tool sees in place of /dev,
+  // with an empty folder pts (the system's /dev/pts is bound there), so
+  // that the ports a faked sysfs lists can lead to simulators.
+  std::string dev;
   // Natively: started with these signals ignored (names, as sh's trap
   // takes them: "PIPE", as some launchers leave it; "HUP", as nohup does).
   std::string ignored;

@@ -32,4 +32,10 @@ void diagnose_stress(const record_log *r, const char *name, const char *latency,
 // missing or invalid port number.
 void diagnose_argument(int mode, const char *arg, char *out, size_t size);
 
+// The connection check's -c with a device's name for its value ("-c
+// /dev/ttyUSB0", "-cCOM7"): it reads as 0, all four ports, as -c with any
+// text does; the line says so and how to reach that device. "" for any
+// other -c argument.
+void diagnose_port_name(const char *arg, char *out, size_t size);
+
 #endif

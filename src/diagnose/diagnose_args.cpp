@@ -30,6 +30,7 @@ void diagnose_argument(int mode, const char *arg, char *out, size_t size) {
   }
   int letter = tolower((unsigned char)arg[1]);
   bool known = letter == 'c' || (mode != 2 && letter == 'r') ||
+               (mode == 2 && letter == 'p') ||
                (mode == 0 ? letter == 't' : mode == 1 && letter == 'b');
   if (arg[1] == '\0' || (arg[2] == '\0' && known)) {
     diag_append(out, size,
@@ -60,7 +61,9 @@ void diagnose_argument(int mode, const char *arg, char *out, size_t size) {
   } else if (mode == 2) {
     want = letter == 'c'
                ? "the port is -c1 to -c4 for COM1 to COM4, or -c0 for all four"
-               : "the identify mode takes -c (port) alone";
+               : "the identify mode takes -c (COM1 to COM4), -p<port> (a "
+                 "port by its own name) and -a (every port); -id alone "
+                 "lists the ports";
   } else {
     switch (letter) {
       case 'c':
@@ -80,4 +83,20 @@ void diagnose_argument(int mode, const char *arg, char *out, size_t size) {
     }
   }
   diag_append(out, size, "portvet: '%s': %s\n", arg, want);
+}
+
+void diagnose_port_name(const char *arg, char *out, size_t size) {
+  out[0] = '\0';
+  const char *name = arg + 2;
+  bool device = name[0] == '/' || name[0] == '\\' ||
+                strncmp(name, "COM", 3) == 0 || strncmp(name, "com", 3) == 0;
+  if (arg[0] != '-' || arg[1] == '\0' || !device ||
+      isdigit((unsigned char)name[0])) {
+    return;
+  }
+  diag_append(out, size,
+              "portvet: '%s' reads as -c0, all four ports (-c takes 1 to 4); "
+              "to check %s, set PORTVET_COM1=%s and give -c1; portvet -id "
+              "-p%s asks what is on it\n",
+              arg, name, name, name);
 }

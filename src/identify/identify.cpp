@@ -6,6 +6,7 @@
 #include "../common/option_arg.h"
 #include "../diagnose/diagnose.h"
 #include "../diagnose/diagnose_text.h"
+#include "../ports/ports_every.h"
 #include "../report/report.h"
 #include "../sweep/sweep.h"
 #include "identify_plan.h"
@@ -26,6 +27,15 @@ void id_describe(const id_found *f, int32_t baud, char *out, size_t size) {
     diag_append(out, size,
                 ", which answered its first query once and then left at a "
                 "byte it did not understand");
+  }
+}
+
+// The note on standard error that says how avrdude reaches what was found.
+void id_upload_note(const char *name, const id_found *f, int32_t baud) {
+  char upload[256];
+  id_upload(f, baud, upload, sizeof upload);
+  if (upload[0] != '\0') {
+    report_err("portvet: %s: %s\n", name, upload);
   }
 }
 
@@ -158,6 +168,8 @@ void id_board(const char *name, id_session *s, id_run_result *run) {
         "port opens (%s: %s%s, at %ld baud)%s; decided by %s\n",
         name, app, boot.what, boot.family, boot.version, (long)run->baud, note,
         after.found.decided);
+    id_upload_note(name, &boot, run->baud);
+    id_upload_note(name, &after.found, after.baud);
     return;
   }
   if (same) {
@@ -166,6 +178,7 @@ void id_board(const char *name, id_session *s, id_run_result *run) {
                boot.role == ID_EITHER ? "what it does cannot tell which"
                                       : "the board's program was not reached",
                boot.decided);
+    id_upload_note(name, &boot, run->baud);
     return;
   }
   const unsigned char *bytes = NULL;
@@ -191,18 +204,22 @@ void id_board(const char *name, id_session *s, id_run_result *run) {
         "%s: %s%s, for a second after the port opens; then the board's "
         "program prints unasked at %ld baud (%s); decided by %s\n",
         name, line, note, (long)baud, quoted, boot.decided);
+    id_upload_note(name, &boot, run->baud);
   } else {
     report_out(
         "%s: %s%s, for a second after the port opens; what the board runs "
         "after it answers none of these queries; decided by %s\n",
         name, line, note, boot.decided);
+    id_upload_note(name, &boot, run->baud);
   }
 }
 
-void id_port(const char *name) {
+// Identifies the port opened by name; its lines start with head ("COM1",
+// or "/dev/ttyUSB0 (CH340, 1a86:7523)").
+void id_port(const char *name, const char *head) {
   serial_port port;
   if (!serial_open(&port, name)) {
-    report_out("%s: cannot be opened\n", name);
+    report_out("%s: cannot be opened\n", head);
     report_err("portvet: %s\n", port.why);
     return;
   }
@@ -233,41 +250,119 @@ void id_port(const char *name) {
     id_plan_port(&s, &run);
   }
   if (run.found.outcome != ID_FOUND) {
-    id_uncertain(name, &s, &run);
+    id_uncertain(head, &s, &run);
   } else if (run.found.role == ID_BOOTLOADER || run.found.role == ID_EITHER) {
-    id_board(name, &s, &run);
+    id_board(head, &s, &run);
   } else {
     char line[512];
     char note[256];
     id_describe(&run.found, run.baud, line, sizeof line);
     id_unasked_note(&s.unasked, note, sizeof note);
-    report_out("%s: %s%s; decided by %s\n", name, line, note,
+    report_out("%s: %s%s; decided by %s\n", head, line, note,
                run.found.decided);
+    id_upload_note(head, &run.found, run.baud);
   }
   serial_close(&port);
 }
 
+// A port named by -p or found by -a: its lines start with the name and
+// what the system says of the device.
+void id_port_named(const char *name, const void *) {
+  ports_entry entry;
+  ports_entry_of(name, &entry);
+  char label[PORTS_TEXT_SIZE + 32];
+  ports_entry_label(&entry, label, sizeof label);
+  char head[SERIAL_NAME_SIZE + sizeof label + 2];
+  snprintf(head, sizeof head, "%s%s%s", name, label[0] ? " " : "", label);
+  id_port(name, head);
+}
+
+// -id alone: every port and what the system says of it, none opened.
+void id_list(void) {
+  ports_entry every[PORTS_EVERY];
+  int n = ports_every(every, PORTS_EVERY);
+  printf("\n");
+  for (int i = 0; i < n; i++) {
+    char line[PORTS_NAME_SIZE + 4 * PORTS_TEXT_SIZE + 64];
+    ports_entry_line(&every[i], line, sizeof line);
+    printf("%s\n", line);
+  }
+  if (n == 0) {
+    printf("No serial port was found\n");
+  }
+  fflush(stdout);
+  fprintf(stderr,
+          "portvet: none of these was opened; -id -a asks what is on every "
+          "one at once, -id -p<port> on one (opening a port resets most "
+          "boards, and stops a 3D printer's board printing from its card)\n");
+}
+
 }  // namespace
 
-void id_port_each(const char *name, const void *) { id_port(name); }
+void id_port_each(const char *name, const void *) { id_port(name, name); }
 
-int id_main(int argc, char **argv, int *usage) {
-  static const char *const names[4] = {"COM1", "COM2", "COM3", "COM4"};
-  *usage = argc <= 2;
-  if (*usage) {
-    return 0;
-  }
-  int port = -1;
-  const char *refused = NULL;
-  for (int i = 2; i < argc && refused == NULL; i++) {
-    int value = 0;
-    if (option_split(argv[i], &value) == 'c' && value >= 0 && value <= 4) {
-      port = value;
-    } else {
-      refused = argv[i];
+namespace {
+
+// The identify mode's ports: which were named by -p or found by -a.
+struct id_ports {
+  const char *names[2 * PORTS_EVERY];
+  int named[2 * PORTS_EVERY];
+  int count;
+};
+
+void id_port_any(const char *name, const void *how) {
+  const id_ports *ports = (const id_ports *)how;
+  for (int i = 0; i < ports->count; i++) {
+    if (ports->names[i] == name) {
+      if (ports->named[i]) {
+        id_port_named(name, NULL);
+      } else {
+        id_port(name, name);
+      }
+      return;
     }
   }
-  // Past "-id" stands at least one argument: a port, or one refused.
+}
+
+}  // namespace
+
+int id_main(int argc, char **argv) {
+  static const char *const com[4] = {"COM1", "COM2", "COM3", "COM4"};
+  if (argc <= 2) {
+    id_list();
+    return 0;
+  }
+  // The ports in the order given: -c's COMn, -p's names, -a's every port.
+  ports_entry every[PORTS_EVERY];
+  id_ports ports;
+  int n = 0;
+  const int room = 2 * PORTS_EVERY;
+  const char *refused = NULL;
+  for (int i = 2; i < argc && refused == NULL; i++) {
+    const char *arg = argv[i];
+    int value = 0;
+    int letter = option_split(arg, &value);
+    if (letter == 'c' && value >= 0 && value <= 4 && n + 4 <= room) {
+      for (int k = value == 0 ? 0 : value - 1; k < (value == 0 ? 4 : value);
+           k++) {
+        ports.named[n] = 0;
+        ports.names[n++] = com[k];
+      }
+    } else if (letter == 'p' && n + 1 <= room &&
+               strlen(arg + 2) < SERIAL_NAME_SIZE) {
+      ports.named[n] = 1;
+      ports.names[n++] = arg + 2;
+    } else if ((strcmp(arg, "-a") == 0 || strcmp(arg, "-A") == 0) &&
+               n + PORTS_EVERY <= room) {
+      int found = ports_every(every, PORTS_EVERY);
+      for (int k = 0; k < found; k++) {
+        ports.named[n] = 1;
+        ports.names[n++] = every[k].path;
+      }
+    } else {
+      refused = arg;
+    }
+  }
   if (refused != NULL) {
     printf("Invalid argument '%s'\n", refused);
     fflush(stdout);
@@ -277,9 +372,15 @@ int id_main(int argc, char **argv, int *usage) {
     return 1;
   }
   printf("\n");
+  if (n == 0) {
+    printf("No serial port was found\n");
+  }
   fflush(stdout);
-  int first = port == 0 ? 0 : port - 1;
-  int last = port == 0 ? 3 : port - 1;
-  sweep_ports(names, first, last, id_port_each, NULL);
+  // At the same time: COMn's lines as they always were, a named port's
+  // with what the system says of it.
+  ports.count = n;
+  if (n > 0) {
+    sweep_ports(ports.names, 0, n - 1, id_port_any, &ports);
+  }
   return 0;
 }

@@ -13,16 +13,19 @@
 // STK500 v2's sign-on and parameter reads; AVR910's identifier, version,
 // type and capability queries), never a command that writes, erases or
 // enters programming mode, and leaves every port as it found it. The ports
-// of -c0 are identified at the same time, as the connection check's sweep
-// does.
+// are identified at the same time, as the connection check's sweep does.
 #ifndef PORTVET_IDENTIFY_H
 #define PORTVET_IDENTIFY_H
 
-// Runs the mode on the whole argument vector (argv[1] is "-id"). Returns the
-// exit status: 0 once the ports are identified, 1 for a command line it
-// refused. *usage is set when "-id" came alone: the caller shows the usage
-// text.
-int id_main(int argc, char **argv, int *usage);
+// Runs the mode on the whole argument vector (argv[1] is "-id"). "-id"
+// alone lists every port of the computer and what the system says of it,
+// opening none. Otherwise it identifies the ports given, in that order and
+// at the same time: -c1 to -c4 (COM1 to COM4; -c0 all four), -p<port> (a
+// port by its own name: "/dev/ttyACM0", "COM7") and -a (every port the list
+// would show); a named port's line starts with what the system says of it
+// ("/dev/ttyUSB0 (CH340, 1a86:7523): ..."). Returns the exit status: 0 once
+// the ports are identified, 1 for a command line it refused.
+int id_main(int argc, char **argv);
 
 // Identifies one port and prints its line (for the sweep; how is unused).
 void id_port_each(const char *name, const void *how);

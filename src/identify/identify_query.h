@@ -131,4 +131,10 @@ int id_stk500v1_answers(const unsigned char *b, size_t n, id_found *found);
 int id_stk500v2_answers(const unsigned char *b, size_t n, id_found *found);
 int id_avr910_answers(const unsigned char *b, size_t n, id_found *found);
 
+// What reaches a found device from avrdude, for a note: "to upload to the
+// board: avrdude -c arduino -b 115200 (the rate of an Uno's ...)", "to
+// program a chip through it: avrdude -c stk500v1 -b 19200"; "" where the
+// family is no uploader's.
+void id_upload(const id_found *f, int32_t baud, char *out, size_t size);
+
 #endif

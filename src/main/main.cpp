@@ -20,12 +20,7 @@ int main(int argc, char **argv) {
     return 0;
   }
   if (strcmp(argv[1], "-id") == 0) {
-    int usage = 0;
-    int status = id_main(argc, argv, &usage);
-    if (usage) {
-      UsageMessage();
-    }
-    return status;
+    return id_main(argc, argv);
   }
   if (strcmp(argv[1], "-st") == 0) {
     if (st_main(argc, argv) == 0) {
@@ -50,6 +45,10 @@ int main(int argc, char **argv) {
     diagnose_argument(0, refused, hint, sizeof hint);
     fputs(hint, stderr);
     return 1;
+  }
+  if (options.port == 0) {
+    diagnose_port_name(options.port_arg, hint, sizeof hint);
+    fputs(hint, stderr);
   }
   int first = 0;
   int last = 3;

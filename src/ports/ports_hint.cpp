@@ -1,5 +1,6 @@
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "ports.h"
 
@@ -9,7 +10,8 @@ void ports_hint(const char *name, const char *example, char *out, size_t size) {
   char var[32];
   snprintf(var, sizeof var, "PORTVET_%s", name);
   const char *env = getenv(var);
-  int set = env != NULL && env[0] != '\0';
+  // A port named by its own path is not what PORTVET_COMn sets.
+  int set = (env != NULL && env[0] != '\0') || strchr(name, '/') != NULL;
   if (ports[0] == '\0' && set) {
     snprintf(out, size, " (no serial port is here now)");
   } else if (ports[0] == '\0') {

@@ -1,7 +1,6 @@
-// Linux: sysfs. A tty with a "device" link is a port with hardware behind
-// it (the virtual consoles and ptys have none); a USB adapter's product name
-// is in its USB device, one or two levels above the tty's device; the
-// device's driver names what hands its bytes over.
+// Linux: sysfs. The ports are the list of every port (ports_every_linux.cpp)
+// with a USB device's product name; the tty's device's driver names what
+// hands its bytes over.
 #include <dirent.h>
 #include <limits.h>
 #include <stdio.h>
@@ -10,67 +9,20 @@
 #include <unistd.h>
 
 #include "ports.h"
+#include "ports_every.h"
+#include "ports_sysfs.h"
 
 static const char kTtyClass[] = "/sys/class/tty";
 
-// The first line of a small text file, without its end; "" if none.
-static void ports_first_line(const char *path, char *out, size_t size) {
-  out[0] = '\0';
-  FILE *f = fopen(path, "r");
-  if (f == NULL) {
-    return;
-  }
-  if (fgets(out, (int)size, f) == NULL) {
-    out[0] = '\0';
-  }
-  fclose(f);
-  out[strcspn(out, "\r\n")] = '\0';
-}
-
 void ports_list(char *out, size_t size) {
   out[0] = '\0';
-  DIR *dir = opendir(kTtyClass);
-  if (dir == NULL) {
-    return;
-  }
-  // In name order, so that the list reads the same every time.
-  char names[32][256];
-  int n = 0;
-  for (struct dirent *e = readdir(dir); e != NULL && n < 32; e = readdir(dir)) {
-    if (e->d_name[0] == '.') {
-      continue;
-    }
-    size_t len = strnlen(e->d_name, sizeof names[0] - 1);
-    memcpy(names[n], e->d_name, len);
-    names[n][len] = '\0';
-    char link[sizeof kTtyClass + sizeof names[0] + 16];
-    int w = snprintf(link, sizeof link, "%s/%s/device", kTtyClass, names[n]);
-    if (w > 0 && (size_t)w < sizeof link && access(link, F_OK) == 0) {
-      n++;
-    }
-  }
-  closedir(dir);
-  qsort(names, (size_t)n, sizeof names[0], [](const void *a, const void *b) {
-    return strcmp((const char *)a, (const char *)b);
-  });
+  ports_entry every[PORTS_EVERY];
+  int n = ports_every(every, PORTS_EVERY);
   for (int i = 0; i < n; i++) {
-    static const char *const ups[] = {"/device/../product",
-                                      "/device/../../product"};
-    char product[128] = "";
-    for (const char *up : ups) {
-      char path[sizeof kTtyClass + sizeof names[0] + 32];
-      int w = snprintf(path, sizeof path, "%s/%s%s", kTtyClass, names[i], up);
-      if (w < 0 || (size_t)w >= sizeof path) {
-        continue;
-      }
-      ports_first_line(path, product, sizeof product);
-      if (product[0] != '\0') {
-        break;
-      }
-    }
     size_t used = strlen(out);
-    snprintf(out + used, size - used, "%s/dev/%s%s%s%s", i > 0 ? ", " : "",
-             names[i], product[0] != '\0' ? " (" : "", product,
+    const char *product = every[i].product;
+    snprintf(out + used, size - used, "%s%s%s%s%s", i > 0 ? ", " : "",
+             every[i].path, product[0] != '\0' ? " (" : "", product,
              product[0] != '\0' ? ")" : "");
   }
 }
@@ -127,7 +79,7 @@ void ports_host_in(const char *tty_class, const char *path, ports_host *host) {
     // timer runs out: 16 ms unless set lower.
     host->kind = PORTS_HOST_USB;
     snprintf(file, sizeof file, "%s/%s/device/latency_timer", tty_class, base);
-    ports_first_line(file, value, sizeof value);
+    ports_read_line(file, value, sizeof value);
     long ms = atol(value);
     host->latency_ms = ms > 0 && ms <= 255 ? (uint32_t)ms : 16;
     return;
@@ -140,7 +92,7 @@ void ports_host_in(const char *tty_class, const char *path, ports_host *host) {
   // An 8250-family UART: its FIFO trigger where the driver lets it be set
   // (rx_trig_bytes), else the driver's own choice.
   snprintf(file, sizeof file, "%s/%s/rx_trig_bytes", tty_class, base);
-  ports_first_line(file, value, sizeof value);
+  ports_read_line(file, value, sizeof value);
   long trigger = atol(value);
   if ((trigger > 0 && trigger <= 256) || strncmp(base, "ttyS", 4) == 0) {
     host->kind = PORTS_HOST_UART;

@@ -1,50 +1,21 @@
-// Windows: the ports the serial drivers announce under
-// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (value data "COM3" and the like), in
-// the order of their numbers.
+// Windows: the ports are the list of every port (ports_every_win32.cpp);
+// what hands a port's bytes over, from the name its driver gives it under
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
 #include "ports.h"
-
-static int serial_by_number(const void *a, const void *b) {
-  const char *x = (const char *)a;
-  const char *y = (const char *)b;
-  long nx = strtol(x + strcspn(x, "0123456789"), NULL, 10);
-  long ny = strtol(y + strcspn(y, "0123456789"), NULL, 10);
-  return nx != ny ? (nx < ny ? -1 : 1) : strcmp(x, y);
-}
+#include "ports_every.h"
 
 void ports_list(char *out, size_t size) {
   out[0] = '\0';
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
-                    KEY_READ, &key) != ERROR_SUCCESS) {
-    return;
-  }
-  char ports[32][32];
-  int n = 0;
-  for (DWORD i = 0; n < 32; i++) {
-    char value[256];
-    DWORD value_size = sizeof value;
-    char data[32];
-    DWORD data_size = sizeof data - 1;
-    DWORD type = 0;
-    if (RegEnumValueA(key, i, value, &value_size, NULL, &type, (BYTE *)data,
-                      &data_size) != ERROR_SUCCESS) {
-      break;
-    }
-    if (type == REG_SZ) {
-      data[data_size] = '\0';
-      snprintf(ports[n++], sizeof ports[0], "%s", data);
-    }
-  }
-  RegCloseKey(key);
-  qsort(ports, (size_t)n, sizeof ports[0], serial_by_number);
+  ports_entry every[PORTS_EVERY];
+  int n = ports_every(every, PORTS_EVERY);
   for (int i = 0; i < n; i++) {
     size_t used = strlen(out);
-    snprintf(out + used, size - used, "%s%s", i > 0 ? ", " : "", ports[i]);
+    snprintf(out + used, size - used, "%s%s", i > 0 ? ", " : "", every[i].path);
   }
 }
 

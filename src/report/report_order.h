@@ -17,7 +17,7 @@
 #include "../thread/thread.h"
 
 enum {
-  REPORT_PORTS = 4,
+  REPORT_PORTS = 16,
   REPORT_BUFFER = 16384,  // a port's report with its verdicts, and room
 };
 

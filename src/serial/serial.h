@@ -26,6 +26,9 @@ enum { SERIAL_WHY_SIZE = 1400 };
 // Room for what names a port's device (serial_device_id).
 enum { SERIAL_DEVICE_ID_SIZE = 600 };
 
+// Room for a port's name: "COM1", "COM17", "/dev/ttyUSB0".
+enum { SERIAL_NAME_SIZE = 64 };
+
 // Room for the port's settings as they were found (termios or termios2;
 // DCB and COMMTIMEOUTS), put back when it closes or on an interrupt.
 enum { SERIAL_SAVED_SIZE = INTERRUPT_SAVED_SIZE };
@@ -40,9 +43,9 @@ struct serial_port {
 };
 #elif defined(_WIN32)
 struct serial_port {
-  void *handle;     // HANDLE; INVALID_HANDLE_VALUE while closed
-  char name[8];     // "COM1"
-  ports_host host;  // what hands the port's bytes over
+  void *handle;                 // HANDLE; INVALID_HANDLE_VALUE while closed
+  char name[SERIAL_NAME_SIZE];  // "COM1"
+  ports_host host;              // what hands the port's bytes over
   unsigned char saved[SERIAL_SAVED_SIZE];  // DCB and COMMTIMEOUTS at open
   int32_t refused;    // the last rate the port refused; 0: none
   record_log record;  // what crossed the line, for the diagnosis
@@ -54,7 +57,7 @@ struct serial_port {
   uint32_t timeout_ms;                     // t of the model above
   uint32_t interval_ms;                    // the gap allowed between bytes
   ports_host host;                         // what hands its bytes over
-  char name[8];                            // "COM1"
+  char name[SERIAL_NAME_SIZE];             // "COM1"
   unsigned char saved[SERIAL_SAVED_SIZE];  // the line as found at open
   int32_t refused;    // the last rate the port refused; 0: none
   record_log record;  // what crossed the line, for the diagnosis
@@ -62,9 +65,11 @@ struct serial_port {
 };
 #endif
 
-// Opens "COM1".."COM4". COMn opens what the environment variable
-// PORTVET_COMn names when it is set and not empty; unset, the bare name on
-// Windows and /dev/ttyS<n-1> on POSIX (see each backend).
+// Opens "COM1".."COM4", or a port by its own name. COMn opens what the
+// environment variable PORTVET_COMn names when it is set and not empty;
+// unset, the port of that name on Windows (COM10 and up too) and
+// /dev/ttyS<n-1> on POSIX (see each backend). On POSIX a name that starts
+// with '/' is the device's path ("/dev/ttyACM0").
 // Returns 1 on success, 0 when the port cannot be opened; then port->why
 // holds one line naming the port, what was tried and why it failed, with a
 // hint where one helps, e.g.

@@ -3,7 +3,8 @@
 // counts in 100 ms steps and cannot do it).
 //
 // Port names: "COMn" opens the path in the environment variable PORTVET_COMn
-// when it is set and not empty, else /dev/ttyS<n-1>.
+// when it is set and not empty, else /dev/ttyS<n-1>; a name that starts
+// with '/' is a device's own path.
 //
 // The line is raw 8N1 with no flow control of any kind whatever state
 // another program left the port in, and goes back to that state when the
@@ -36,6 +37,9 @@
 // The path COMn stands for. Returns 1 with path set; 0 for a name with no
 // path (not COMn, or a PORTVET_COMn value too long for the buffer).
 static int serial_path(const char *name, char *path, size_t size) {
+  if (name[0] == '/') {
+    return (size_t)snprintf(path, size, "%s", name) < size;
+  }
   char var[32];
   snprintf(var, sizeof var, "PORTVET_%s", name);
   const char *env = getenv(var);
@@ -114,8 +118,13 @@ static void serial_why(serial_port *port, const char *name, const char *path,
   char hint[600];
   serial_hint(name, path, err, hint, sizeof hint);
   // ENOTTY's own text ("Inappropriate ioctl for device") says little here.
-  snprintf(port->why, sizeof port->why, "%s (%s): %s%s", name, path,
-           err == ENOTTY ? "not a serial port" : strerror(err), hint);
+  const char *what = err == ENOTTY ? "not a serial port" : strerror(err);
+  if (strcmp(name, path) == 0) {
+    snprintf(port->why, sizeof port->why, "%s: %s%s", name, what, hint);
+  } else {
+    snprintf(port->why, sizeof port->why, "%s (%s): %s%s", name, path, what,
+             hint);
+  }
 }
 
 // Puts a port's line back as it was found, at once: after an interrupt as

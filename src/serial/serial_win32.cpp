@@ -15,7 +15,7 @@
 // Port names: "COMn" opens the port that the environment variable
 // PORTVET_COMn names when it is set and not empty (a value "COMk" opens
 // "\\.\COMk", the only form that reaches COM10 and up; any other value is
-// opened as it stands), else the bare name "COM1".."COM4".
+// opened as it stands), else the port of that name ("COM1", "\\.\COM17").
 #include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -49,7 +49,10 @@ static int serial_path(const char *name, char *path, size_t size) {
   const char *env = getenv(var);
   int n;
   if (env == NULL || env[0] == '\0') {
-    n = snprintf(path, size, "%s", name);
+    // Only the \\.\ form reaches COM10 and up.
+    n = serial_is_com_name(name) && name[4] != '\0'
+            ? snprintf(path, size, "\\\\.\\%s", name)
+            : snprintf(path, size, "%s", name);
   } else if (serial_is_com_name(env)) {
     n = snprintf(path, size, "\\\\.\\%s", env);
   } else {

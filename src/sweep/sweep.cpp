@@ -37,8 +37,15 @@ void sweep_run(void *arg) {
 
 void sweep_ports(const char *const *names, int first, int last, sweep_each each,
                  const void *how) {
+  if (last - first + 1 > SWEEP_PORTS) {
+    for (int group = first; group <= last; group += SWEEP_PORTS) {
+      int end = group + SWEEP_PORTS - 1;
+      sweep_ports(names, group, end < last ? end : last, each, how);
+    }
+    return;
+  }
   int count = last - first + 1;
-  if (count <= 1 || count > SWEEP_PORTS) {
+  if (count <= 1) {
     for (int i = first; i <= last; i++) {
       each(names[i], how);
     }

@@ -454,11 +454,19 @@ TEST(BoardSweep, IdentifyNamesEveryBoard) {
     ASSERT_FALSE(run.hung);
     EXPECT_EQ(run.status, 0);
     for (size_t i = first; i < first + 4 && i < boards.size(); i++) {
-      std::string line = "\nCOM" + std::to_string(i - first + 1) + ": " +
-                         boards[i].line + "\n";
+      std::string com = "COM" + std::to_string(i - first + 1);
+      std::string line = "\n" + com + ": " + boards[i].line + "\n";
       EXPECT_NE(run.out.find(line), std::string::npos)
           << boards[i].name << ": no line" << line << "in\n"
           << run.out;
+      // The upload settings it gives are the ones avrdude reached the
+      // bootloader with (BoardTest).
+      std::string upload =
+          "portvet: " + com + ": to upload to the board: avrdude -c " +
+          boards[i].programmer + " -b " + std::to_string(boards[i].rate) + " (";
+      EXPECT_NE(run.err.find(upload), std::string::npos)
+          << boards[i].name << ": no note " << upload << " in\n"
+          << run.err;
     }
   }
 }
@@ -467,6 +475,7 @@ struct Program {
   const char *name;
   std::vector<std::string> fwhost;
   std::string line;  // after "COM1: "
+  std::string err;   // the upload settings it names
 };
 
 void PrintTo(const Program &c, std::ostream *os) { *os << c.name; }
@@ -484,6 +493,17 @@ TEST_P(ProgramTest, IdentifyNamesIt) {
   ASSERT_FALSE(run.hung);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, Banner() + "\nCOM1: " + c.line + "\n");
+  EXPECT_EQ(run.err, c.err);
+}
+
+// The settings avrdude reaches them with (Firmware.ArduinoIsp, BoardTest).
+const char kUploadToTheUno[] =
+    "portvet: COM1: to upload to the board: avrdude -c arduino -b 115200 "
+    "(the rate of an Uno's and a new Nano's bootloader)\n";
+std::string ProgramThroughIt(int rate) {
+  return "portvet: COM1: to program a chip through it: avrdude -c stk500v1 "
+         "-b " +
+         std::to_string(rate) + "\n";
 }
 
 const char kArduinoIsp[] =
@@ -500,7 +520,8 @@ INSTANTIATE_TEST_SUITE_P(
         // it was powered.
         Program{"ArduinoIspAlone",
                 {"--settle", "600", Firmware("ArduinoISP.hex")},
-                std::string(kArduinoIsp) + kIspBytes},
+                std::string(kArduinoIsp) + kIspBytes,
+                ProgramThroughIt(19200)},
         // An Uno running ArduinoISP: optiboot answers after its flashes,
         // then leaves, and the sketch answers once its setup has blinked.
         Program{"ArduinoIspOnAnUno",
@@ -510,7 +531,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ", on a board whose bootloader answers for a second "
                     "after the port opens (optiboot, a board's bootloader: "
                     "STK500 v1, version 4.4, at 115200 baud)" +
-                    kIspBytes},
+                    kIspBytes,
+                kUploadToTheUno + ProgramThroughIt(19200)},
         // ArduinoISP set to 115200: the bootloader's rate, so only its
         // answers tell it from optiboot.
         Program{"ArduinoIsp115200OnAnUno",
@@ -520,7 +542,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "software 1.18, at 115200 baud, on a board whose bootloader "
                 "answers for a second after the port opens (optiboot, a "
                 "board's bootloader: STK500 v1, version 4.4, at 115200 baud)" +
-                    std::string(kIspBytes)},
+                    std::string(kIspBytes),
+                kUploadToTheUno + ProgramThroughIt(115200)},
         // An Uno whose sketch prints a line every second at 9600.
         Program{"HelloWorldOnAnUno",
                 {"--board", "--app", Firmware("HelloWorld.hex"),
@@ -529,7 +552,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "115200 baud, for a second after the port opens; then the "
                 "board's program prints unasked at 9600 baud (\"Hello "
                 "world\\r\\n\"); decided by get-sync 14 10, sign-on 14 10, "
-                "version 14 04 10"}),
+                "version 14 04 10",
+                kUploadToTheUno}),
     [](const testing::TestParamInfo<Program> &p) {
       return std::string(p.param.name);
     });

@@ -65,6 +65,21 @@ create)
       *) "$loader" reg delete "$key" /v "$value" /f >/dev/null 2>&1 ;;
       esac
     done
+  # The USB devices behind them, as Windows' drivers enter them: COM7 a
+  # CH340 (its instance has no serial number: a '&' in its name), COM12 an
+  # FTDI FT232R under FTDI's own bus (its serial number and the channel
+  # letter in the device's name).
+  enum='HKLM\SYSTEM\CurrentControlSet\Enum'
+  key="$enum\USB\VID_1A86&PID_7523\5&2a8b1e0&0&2"
+  "$loader" reg add "$key" /v Mfg /d '@oem12.inf,%wch.cn%;wch.cn' /f >/dev/null 2>&1
+  "$loader" reg add "$key" /v DeviceDesc \
+    /d '@oem12.inf,%ch341sergeneric.devicedesc%;USB-SERIAL CH340' /f >/dev/null 2>&1
+  "$loader" reg add "$key\Device Parameters" /v PortName /d COM7 /f >/dev/null 2>&1
+  key="$enum\FTDIBUS\VID_0403+PID_6001+A50285BIA\0000"
+  "$loader" reg add "$key" /v Mfg /d '@oem5.inf,%ftdi%;FTDI' /f >/dev/null 2>&1
+  "$loader" reg add "$key" /v DeviceDesc \
+    /d '@oem5.inf,%vcp.devicedesc%;USB Serial Port' /f >/dev/null 2>&1
+  "$loader" reg add "$key\Device Parameters" /v PortName /d COM12 /f >/dev/null 2>&1
   ;;
 stop)
   wineserver -k 2>/dev/null || true
