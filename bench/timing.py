@@ -108,6 +108,9 @@ CASES = [
      20 * pass_through(("usb", 62, 1))),
     ("stress, via a CH340 -st -c1 -r20", [["echo", "--host", "ch340"]],
      ["-st", "-c1", "-r20"], 20 * pass_through(("usb", 32, 1))),
+    # The list of this computer's ports, from sysfs or the registry, none
+    # opened (target: under 50 ms).
+    ("identify, the list of every port -id", [], ["-id"], None),
     # The identify mode: an empty port, and four of them in the time of one.
     ("identify, empty port -id -c1", [SILENT], ["-id", "-c1"], ID_EMPTY),
     ("identify, four empty ports -id -c0", [SILENT] * 4, ["-id", "-c0"],

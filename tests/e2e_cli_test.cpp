@@ -58,6 +58,24 @@ TEST(Cli, PortNameAfterCSaysHowToReachIt) {
   EXPECT_EQ(run.err.find("reads as"), std::string::npos) << run.err;
 }
 
+// Wherever the usage text shows, standard error says where the identify
+// mode and PORTVET_COMn (which the text names nowhere) are explained.
+TEST(Cli, UsageSaysWhereTheRestIsExplained) {
+  const std::string note =
+      std::string(
+          "portvet: portvet -id lists the serial ports and names what "
+          "is on them; PORTVET_COM1 to PORTVET_COM4 choose what COM1 "
+          "to COM4 open (PORTVET_COM1=") +
+      (UnderWine() ? "COM7" : "/dev/ttyUSB0") +
+      "); both are explained in portvet(1) and the README\n";
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{}, {"-st"}, {"-st", "-r2"}}) {
+    RunResult run = RunPortvet(args, {});
+    ASSERT_FALSE(run.hung);
+    EXPECT_EQ(run.err, note) << args.size() << " arguments";
+  }
+}
+
 #define PORT_HINT \
   "': the port is -c1 to -c4 for COM1 to COM4, or -c0 for all four\n"
 #define CHECK_OPTIONS                                                       \
@@ -76,8 +94,9 @@ TEST(Cli, PortNameAfterCSaysHowToReachIt) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, CliTest,
     testing::Values(
-        CliCase{"NoArguments", {}, Usage(), 0, ""},
-        CliCase{"StressTestAlone", {"-st"}, Usage(), 0, ""},
+        // (Their standard error: Cli.UsageSaysWhereTheRestIsExplained.)
+        CliCase{"NoArguments", {}, Usage(), 0, nullptr},
+        CliCase{"StressTestAlone", {"-st"}, Usage(), 0, nullptr},
         CliCase{"PortAboveRange",
                 {"-c5"},
                 kPortRange,

@@ -379,16 +379,34 @@ TEST(Bench, EveryPortNamedAtOnce) {
   options.tty_class = root + "/class/tty";
   options.dev = root + "/dev";
   RunResult run = RunPortvet({"-id", "-a"}, {}, options);
-  // The board alone, on a simulator of its own.
+  // A board on a simulator of its own, untouched so far.
   Sim board = StartSim(kOptibootLike);
   ASSERT_EQ(
       system(
           ("ln -sfn '" + board.path + "' '" + root + "/dev/ttyACM0'").c_str()),
       0);
+  // The list first: it opens none of them (a board says "reset" at every
+  // open, as the bench's board does at -a's).
+  RunResult list = RunPortvet({"-id"}, {}, options);
+  std::string board_log = StopSim(board);
+  EXPECT_EQ(board_log.find("reset"), std::string::npos) << board_log;
+  // The board alone, on another fresh one.
+  Sim fresh = StartSim(kOptibootLike);
+  ASSERT_EQ(
+      system(
+          ("ln -sfn '" + fresh.path + "' '" + root + "/dev/ttyACM0'").c_str()),
+      0);
   RunResult alone = RunPortvet({"-id", "-p/dev/ttyACM0"}, {}, options);
-  StopSim(board);
+  StopSim(fresh);
   std::string logs;
   for (Sim &sim : sims) logs += StopSim(sim);
+  EXPECT_NE(logs.find("reset"), std::string::npos) << logs;
+  std::string listed = Banner() + "\n";
+  for (const Port &p : bench) {
+    listed += "/dev/" + std::string(p.tty) +
+              p.line.substr(0, p.line.find(')') + 1) + "\n";
+  }
+  EXPECT_EQ(list.out, listed);
   EXPECT_EQ(system(("rm -rf '" + root + "'").c_str()), 0);
   ASSERT_FALSE(run.hung);
   EXPECT_EQ(run.status, 0);

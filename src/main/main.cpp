@@ -17,6 +17,8 @@ int main(int argc, char **argv) {
   main_Banner();
   if (argc < 2) {
     UsageMessage();
+    fflush(stdout);
+    main_UsageNote();
     return 0;
   }
   if (strcmp(argv[1], "-id") == 0) {
@@ -25,6 +27,8 @@ int main(int argc, char **argv) {
   if (strcmp(argv[1], "-st") == 0) {
     if (st_main(argc, argv) == 0) {
       UsageMessage();
+      fflush(stdout);
+      main_UsageNote();
     }
     // Whatever the test found, the status is 0; but a command line it
     // refused (an invalid argument, or no port to test) ran nothing, and

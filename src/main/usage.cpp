@@ -28,3 +28,17 @@ void UsageMessage(void) {
   printf("   -bn\t  n = baudrate (default = 115200)\n");
   printf("   -rn\t  n = test loops (default = 10)\n");
 }
+
+void main_UsageNote(void) {
+#ifdef _WIN32
+  const char *example = "COM7";
+#else
+  const char *example = "/dev/ttyUSB0";
+#endif
+  fprintf(stderr,
+          "portvet: portvet -id lists the serial ports and names what is on "
+          "them; PORTVET_COM1 to PORTVET_COM4 choose what COM1 to COM4 open "
+          "(PORTVET_COM1=%s); both are explained in portvet(1) and the "
+          "README\n",
+          example);
+}

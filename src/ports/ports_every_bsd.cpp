@@ -38,7 +38,8 @@ int ports_every(ports_entry *out, int max) {
     if (ports_is_callout(e->d_name) &&
         strlen(e->d_name) + sizeof "/dev/" <= sizeof out[n].path) {
       memset(&out[n], 0, sizeof out[n]);
-      snprintf(out[n].path, sizeof out[n].path, "/dev/%s", e->d_name);
+      snprintf(out[n].path, sizeof out[n].path, "/dev/%.*s",
+               (int)(sizeof out[n].path - sizeof "/dev/"), e->d_name);
       n++;
     }
   }

@@ -122,7 +122,8 @@ int ports_every_in(const char *sys, ports_entry *out, int max) {
     }
     ports_clear(&out[n]);
     if (ports_read_tty(cls, e->d_name, &out[n])) {
-      snprintf(out[n].path, sizeof out[n].path, "/dev/%s", e->d_name);
+      snprintf(out[n].path, sizeof out[n].path, "/dev/%.*s",
+               (int)(sizeof out[n].path - sizeof "/dev/"), e->d_name);
       n++;
     }
   }
