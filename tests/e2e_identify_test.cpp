@@ -96,6 +96,11 @@ const char kStk500[] =
     "at 115200 baud; decided by get-sync 14 10, sign-on 14 41 56 52 20 53 54 "
     "4B 10";
 
+const char kStk500v2[] =
+    "an STK500 programmer: STK500 v2 \"STK500_2\", hardware 2, software "
+    "2.10, at 115200 baud; decided by sign-on 1B 01 00 0B 0E 01 00 08 53 54 "
+    "4B 35 30 30 5F 32 02";
+
 std::string Avr910At(int baud) {
   return "an AVR910 programmer: AVR910 \"AVR ISP\", software 3.8, hardware "
          "1.0, serial, at " +
@@ -152,13 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                std::regex_replace(kStk500, std::regex("115200"), "57600"),
                false,
                nullptr},
-        IdCase{"Stk500v2",
-               {"stk500v2"},
-               "an STK500 programmer: STK500 v2 \"STK500_2\", hardware 2, "
-               "software 2.10, at 115200 baud; decided by sign-on 1B 01 00 0B "
-               "0E 01 00 08 53 54 4B 35 30 30 5F 32 02",
-               false,
-               nullptr},
+        IdCase{"Stk500v2", {"stk500v2"}, kStk500v2, false, nullptr},
         IdCase{"AvrispMk2",
                {"stk500v2", "--id", "AVRISP_MK2", "--hw-version", "1"},
                "an AVRISP programmer: STK500 v2 \"AVRISP_MK2\", hardware 1, "
@@ -299,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(p.param.name);
     });
 
-// A bench of five boards and programmers behind USB bridges, none of them
+// A bench of six boards and programmers behind USB bridges, none of them
 // COM1 to COM4: a faked sysfs names each bridge, and /dev leads each tty
 // to its simulator. -id -a names every port, with its bridge on its line
 // and the settings avrdude reaches each programmer or bootloader with,
@@ -343,6 +342,12 @@ TEST(Bench, EveryPortNamedAtOnce) {
        " (FTDI FT232R, 0403:6001): " + std::string(kStk500),
        "to program a chip through it: avrdude -c stk500v1 -b 115200"},
       {"ttyUSB2",
+       "067b",
+       "2303",
+       {"stk500v2"},
+       " (PL2303, 067b:2303): " + std::string(kStk500v2),
+       "to program a chip through it: avrdude -c stk500v2 -b 115200"},
+      {"ttyUSB3",
        "10c4",
        "ea60",
        {"echo"},
