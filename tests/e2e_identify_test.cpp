@@ -298,13 +298,13 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(p.param.name);
     });
 
-// A bench of six boards and programmers behind USB bridges, none of them
+// A bench of seven boards and programmers behind USB bridges, none of them
 // COM1 to COM4: a faked sysfs names each bridge, and /dev leads each tty
 // to its simulator. -id -a names every port, with its bridge on its line
 // and the settings avrdude reaches each programmer or bootloader with,
-// in port order, all at the same time: in about one port's time (the
-// board's, 3 s, as the AVR109 bootloader's: the mode waits both out), not
-// in the 8 s of all of them in a row.
+// in port order, all at the same time: in about one port's time (a
+// board's, 3 s, as the AVR109 bootloader's: the mode waits them out), not
+// in the 12 s of all of them in a row, nor the 6 s of four at a time.
 TEST(Bench, EveryPortNamedAtOnce) {
   if (UnderWine())
     GTEST_SKIP() << "Wine's ports are its registry's: "
@@ -355,6 +355,13 @@ TEST(Bench, EveryPortNamedAtOnce) {
        "it was sent at 115200 baud (TXD joined to RXD, or an adapter that "
        "echoes), not a programmer",
        ""},
+      // A clone Nano with optiboot: a board in the last four as well.
+      {"ttyUSB4", "1a86", "7523", kOptibootLike,
+       " (CH340, 1a86:7523): " + std::string(kOptibootLikeLine) +
+           "; what the board runs after it answers none of these queries" +
+           kOptibootLikeBytes,
+       "to upload to the board: avrdude -c arduino -b 115200 (the rate of an "
+       "Uno's and a new Nano's bootloader)"},
   };
   char dir[] = "/tmp/portvet-bench-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
