@@ -1,6 +1,7 @@
 // The verdicts from records built by hand, for what no run steers reliably:
 // where in a run the drain takes the late bytes, and which of several
-// failures came first; and the drain's own bytes in the record.
+// failures came first; the drain's own bytes in the record; and how the
+// evidence shows bytes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "../src/diagnose/diagnose.h"
+#include "../src/diagnose/diagnose_text.h"
 #include "../src/record/record.h"
 #include "../src/serial/serial.h"
 
@@ -182,6 +184,29 @@ TEST(Record, DrainedBytesAreMarked) {
   EXPECT_EQ(s.drained, 5u);
   EXPECT_EQ(s.bytes_in, 5u);
   EXPECT_EQ(port.record.n_steps, 0u);
+}
+
+// Bytes in hex, with the text beside them where all of them are text and
+// all are shown (noise, cut at eight, never reads as words).
+TEST(Diagnose, HexShowsTextBesideIt) {
+  const struct {
+    std::string bytes;
+    const char *hex;
+  } cases[] = {
+      {"AVR IS", "41 56 52 20 49 53 \"AVR IS\""},
+      {"OK\r\n", "4F 4B 0D 0A \"OK\\r\\n\""},
+      {"a\"b\\", "61 22 62 5C \"a\\\"b\\\\\""},
+      {"A", "41"},
+      {std::string("\xe0\xe0\xe0\x00", 4), "E0 E0 E0 00"},
+      {"AV\x01R", "41 56 01 52"},
+      {"Hello world", "48 65 6C 6C 6F 20 77 6F ..."},
+  };
+  for (const auto &c : cases) {
+    char hex[64];
+    diag_hex((const unsigned char *)c.bytes.data(), c.bytes.size(), 8, hex,
+             sizeof hex);
+    EXPECT_STREQ(hex, c.hex) << c.bytes;
+  }
 }
 
 }  // namespace

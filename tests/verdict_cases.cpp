@@ -107,7 +107,8 @@ std::vector<VerdictCase> CheckVerdicts() {
       {"Avr910NameCutShort",
        {"avr910", "--baud", "19200", "--unknown", "-1", "--short-first", "100"},
        {"-c1", "-r2"},
-       "a reply cut short came at 19200 baud (41 56 52 20 49 53): the start "
+       "a reply cut short came at 19200 baud (41 56 52 20 49 53 \"AVR IS\"): "
+       "the start "
        "of an AVR910 identifier (seven characters), and no more within the "
        "timeout: a programmer that answers in pieces further apart than the "
        "timeout allows (-t), or a line that loses bytes",

@@ -26,6 +26,31 @@ void diag_hex(const unsigned char *bytes, size_t n, size_t max, char *out,
   }
   if (n > max) {
     diag_append(out, size, " ...");
+    return;
+  }
+  // Whole, and text: the text beside its bytes (a name cut short, a
+  // device's words).
+  bool text = n >= 2;
+  for (size_t i = 0; i < n && text; i++) {
+    text = (bytes[i] >= 0x20 && bytes[i] < 0x7F) || bytes[i] == '\r' ||
+           bytes[i] == '\n' || bytes[i] == '\t';
+  }
+  if (text) {
+    diag_append(out, size, " \"");
+    for (size_t i = 0; i < n; i++) {
+      const char *escape = bytes[i] == '\r'   ? "\\r"
+                           : bytes[i] == '\n' ? "\\n"
+                           : bytes[i] == '\t' ? "\\t"
+                           : bytes[i] == '"'  ? "\\\""
+                           : bytes[i] == '\\' ? "\\\\"
+                                              : NULL;
+      if (escape != NULL) {
+        diag_append(out, size, "%s", escape);
+      } else {
+        diag_append(out, size, "%c", bytes[i]);
+      }
+    }
+    diag_append(out, size, "\"");
   }
 }
 

@@ -10,7 +10,9 @@
 void diag_append(char *out, size_t size, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 
-// Up to max of the n bytes in hex ("E0 E0 00"), "..." when there are more.
+// Up to max of the n bytes in hex ("E0 E0 00"), "..." when there are more;
+// all of them, when they are text, with the text beside them ("41 56 52 20
+// 49 53 "AVR IS"", "4F 4B 0D 0A "OK\r\n"").
 void diag_hex(const unsigned char *bytes, size_t n, size_t max, char *out,
               size_t size);
 
