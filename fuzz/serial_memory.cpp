@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "../src/ports/ports.h"
+#include "../src/ports/ports_every.h"
 #include "../src/serial/serial.h"
 
 static const unsigned char *memory_script;
@@ -92,4 +93,18 @@ void serial_device_id(const char *name, char *id, size_t size) {
   snprintf(id, size, "%s", name);
 }
 
+// The in-memory port is always the one the fuzz target named.
+int serial_implicit_path(const char *, char *path, size_t size) {
+  if (size > 0) {
+    path[0] = '\0';
+  }
+  return 0;
+}
+
 void ports_latency_file(const char *, char *out, size_t) { out[0] = '\0'; }
+
+int ports_entry_of(const char *path, ports_entry *entry) {
+  memset(entry, 0, sizeof *entry);
+  snprintf(entry->path, sizeof entry->path, "%s", path);
+  return 0;
+}

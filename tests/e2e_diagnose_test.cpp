@@ -116,6 +116,32 @@ TEST(Ports, ListedFromTheRegistryUnderWine) {
             "COM7, COM12)\n");
 }
 
+// COM1 without PORTVET_COM1 opens /dev/ttyS0: where the check fails there,
+// standard error says which device that was (a faked /dev and sysfs make
+// ttyS0 a PC's UART with a silent device on it). With PORTVET_COMn set, as
+// in every other test, the verdicts have no such line.
+TEST(Ports, UnsetComNamesItsDevice) {
+  if (UnderWine()) GTEST_SKIP() << "Windows opens COM1 by its own name";
+  if (!CanFakeTtyClass()) GTEST_SKIP() << "needs root and unshare";
+  Sim sim = StartSim({"stk500", "--silent-after", "0"});
+  FakeTtyClass sysfs;
+  sysfs.Run("mkdir -p dev/pts && ln -s '" + sim.path + "' dev/ttyS0");
+  RunOptions options;
+  options.tty_class = sysfs.Class();
+  options.dev = sysfs.root + "/dev";
+  options.env = {{"PORTVET_COM1", ""}};
+  RunResult run = RunPortvet({"-c1", "-r2"}, {}, options);
+  StopSim(sim);
+  ASSERT_FALSE(run.hung);
+  const std::string head = Banner() + "\nChecking COM1:\n";
+  EXPECT_EQ(run.out.compare(0, head.size(), head), 0) << run.out;
+  const std::string note =
+      "portvet: COM1 was /dev/ttyS0 (a PC's UART), as PORTVET_COM1 is not "
+      "set: a USB adapter or a board is another device (portvet -id lists "
+      "them)\n";
+  EXPECT_NE(run.err.find(note), std::string::npos) << run.err;
+}
+
 // -id alone lists every port with what the system says of the device
 // behind it, opening none: natively from sysfs (the FTDI adapter's IDs,
 // the UART), under Wine from the registry (COM7's CH340, COM12's FTDI

@@ -41,9 +41,12 @@ std::vector<std::string> Environment(
       env.push_back(var);
     }
   }
-  for (const auto &e : extra) env.push_back(e.first + "=" + e.second);
+  for (const auto &e : extra) {
+    if (!e.second.empty()) env.push_back(e.first + "=" + e.second);
+  }
   for (int n = 1; with_ports && n <= 4; n++) {
     std::string name = "COM" + std::to_string(n);
+    if (extra.count("PORTVET_" + name) != 0) continue;  // set, or "" unset
     auto it = ports.find(name);
     std::string path =
         it != ports.end() ? it->second : "/nonexistent/portvet-test-" + name;

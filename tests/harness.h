@@ -49,7 +49,9 @@ struct RunOptions {
   int limit_seconds = 90;
   bool unprivileged = false;  // the native portvet as nobody (when root)
   // More environment, set as given in both worlds (PORTVET_COMn here is
-  // what the tool reads, natively and under Wine).
+  // what the tool reads, natively and under Wine; a value "" leaves the
+  // variable unset: natively COMn then opens /dev/ttyS<n-1>, which only a
+  // dev folder of the test's own may stand for).
   std::map<std::string, std::string> env;
   // Natively: a folder laid out like /sys/class/tty that the tool sees in
   // its place (bound over it in a mount namespace of its own, as root), so

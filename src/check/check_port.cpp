@@ -2,6 +2,7 @@
 
 #include "../avr910/avr910.h"
 #include "../diagnose/diagnose.h"
+#include "../ports/ports_every.h"
 #include "../report/report.h"
 #include "../serial/serial.h"
 #include "../stk500/stk500.h"
@@ -26,6 +27,19 @@ void check_port(const char *name, int attempts, int timeout) {
   char verdict[DIAGNOSE_SIZE];
   diagnose_check(&port.record, name, verdict, sizeof verdict);
   report_err("%s", verdict);
+  // A port that failed the check, opened where the user named nothing:
+  // which device it was (COM1 is a PC's first UART unless set otherwise).
+  char path[SERIAL_NAME_SIZE];
+  if (verdict[0] != '\0' && serial_implicit_path(name, path, sizeof path)) {
+    ports_entry entry;
+    ports_entry_of(path, &entry);
+    char label[PORTS_TEXT_SIZE + 32];
+    ports_entry_label(&entry, label, sizeof label);
+    report_err(
+        "portvet: %s was %s%s%s, as PORTVET_%s is not set: a USB adapter or "
+        "a board is another device (portvet -id lists them)\n",
+        name, path, label[0] != '\0' ? " " : "", label, name);
+  }
 }
 
 void check_port_each(const char *name, const void *how) {

@@ -77,6 +77,11 @@ struct serial_port {
 // group)".
 int serial_open(serial_port *port, const char *name);
 
+// Where COMn opens a device the user did not name (POSIX: PORTVET_COMn is
+// not set, and COMn opens /dev/ttyS<n-1>): returns 1 with its path. 0 where
+// the user named it, and on Windows, where COMn is the port's own name.
+int serial_implicit_path(const char *name, char *path, size_t size);
+
 // What names the device COMn opens, the same for two names of one device
 // (two PORTVET_COMn values, or links to one node), so that those are never
 // checked at the same time.

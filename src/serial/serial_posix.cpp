@@ -54,6 +54,14 @@ static int serial_path(const char *name, char *path, size_t size) {
   return 0;
 }
 
+int serial_implicit_path(const char *name, char *path, size_t size) {
+  char var[32];
+  snprintf(var, sizeof var, "PORTVET_%s", name);
+  const char *env = getenv(var);
+  return name[0] != '/' && (env == NULL || env[0] == '\0') &&
+         serial_path(name, path, size);
+}
+
 void serial_device_id(const char *name, char *id, size_t size) {
   char path[512];
   if (!serial_path(name, path, sizeof path)) {

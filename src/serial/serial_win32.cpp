@@ -61,6 +61,13 @@ static int serial_path(const char *name, char *path, size_t size) {
   return n >= 0 && (size_t)n < size;
 }
 
+int serial_implicit_path(const char *, char *path, size_t size) {
+  if (size > 0) {
+    path[0] = '\0';
+  }
+  return 0;
+}
+
 void serial_device_id(const char *name, char *id, size_t size) {
   char path[512];
   if (!serial_path(name, path, sizeof path)) {
