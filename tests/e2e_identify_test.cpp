@@ -402,14 +402,10 @@ TEST(Bench, EveryPortNamedAtOnce) {
   RunResult list = RunPortvet({"-id"}, {}, options);
   std::string board_log = StopSim(board);
   EXPECT_EQ(board_log.find("reset"), std::string::npos) << board_log;
-  // The board alone, on another fresh one.
-  Sim fresh = StartSim(kOptibootLike);
-  ASSERT_EQ(
-      system(
-          ("ln -sfn '" + fresh.path + "' '" + root + "/dev/ttyACM0'").c_str()),
-      0);
-  RunResult alone = RunPortvet({"-id", "-p/dev/ttyACM0"}, {}, options);
-  StopSim(fresh);
+  // The slowest port alone: the AVR109 bootloader (3.3 s: it is waited
+  // out as a board's is, without a board's timeline to keep to), after
+  // the bench's run, on the bench's own simulator.
+  RunResult alone = RunPortvet({"-id", "-p/dev/ttyACM1"}, {}, options);
   std::string logs;
   for (Sim &sim : sims) logs += StopSim(sim);
   EXPECT_NE(logs.find("reset"), std::string::npos) << logs;
@@ -424,7 +420,7 @@ TEST(Bench, EveryPortNamedAtOnce) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, want);
   EXPECT_EQ(run.err, notes);
-  EXPECT_EQ(alone.out, Banner() + "\n/dev/ttyACM0" + bench[0].line + "\n");
+  EXPECT_EQ(alone.out, Banner() + "\n/dev/ttyACM1" + bench[1].line + "\n");
   EXPECT_LT(run.ms, alone.ms + 2000) << "alone: " << alone.ms << " ms";
   ExpectNothingHarmful(logs);
 }
