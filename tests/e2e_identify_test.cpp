@@ -316,13 +316,23 @@ TEST(Bench, EveryPortNamedAtOnce) {
     std::string line;    // after the tty's head
     std::string upload;  // what reaches it from avrdude; "" nothing
   };
+  // An optiboot board behind the bridge named so.
+  auto Board = [](const char *tty, const char *vid, const char *pid,
+                  const std::string &label) {
+    return Port{tty,
+                vid,
+                pid,
+                kOptibootLike,
+                " (" + label + ", " + vid + ":" + pid +
+                    "): " + kOptibootLikeLine +
+                    "; what the board runs after it answers none of these "
+                    "queries" +
+                    kOptibootLikeBytes,
+                "to upload to the board: avrdude -c arduino -b 115200 (the "
+                "rate of an Uno's and a new Nano's bootloader)"};
+  };
   const std::vector<Port> bench = {
-      {"ttyACM0", "2341", "0043", kOptibootLike,
-       " (Uno's ATmega16U2, 2341:0043): " + std::string(kOptibootLikeLine) +
-           "; what the board runs after it answers none of these queries" +
-           kOptibootLikeBytes,
-       "to upload to the board: avrdude -c arduino -b 115200 (the rate of an "
-       "Uno's and a new Nano's bootloader)"},
+      Board("ttyACM0", "2341", "0043", "Uno's ATmega16U2"),
       {"ttyACM1",
        "2341",
        "8036",
@@ -356,12 +366,7 @@ TEST(Bench, EveryPortNamedAtOnce) {
        "echoes), not a programmer",
        ""},
       // A clone Nano with optiboot: a board in the last four as well.
-      {"ttyUSB4", "1a86", "7523", kOptibootLike,
-       " (CH340, 1a86:7523): " + std::string(kOptibootLikeLine) +
-           "; what the board runs after it answers none of these queries" +
-           kOptibootLikeBytes,
-       "to upload to the board: avrdude -c arduino -b 115200 (the rate of an "
-       "Uno's and a new Nano's bootloader)"},
+      Board("ttyUSB4", "1a86", "7523", "CH340"),
   };
   char dir[] = "/tmp/portvet-bench-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
