@@ -23,6 +23,9 @@ void id_describe(const id_found *f, int32_t baud, char *out, size_t size) {
     diag_append(out, size, " \"%s\"", f->name);
   }
   diag_append(out, size, "%s, at %ld baud", f->version, (long)baud);
+  char chip[64];
+  id_chip(f, chip, sizeof chip);
+  diag_append(out, size, "%s", chip);
   if (f->once) {
     diag_append(out, size,
                 ", which answered its first query once and then left at a "
@@ -137,6 +140,18 @@ void id_board(const char *name, id_session *s, id_run_result *run) {
       id_stk500v1_board(&boot);
     }
   }
+  // A bootloader that is there still reads its own chip's signature.
+  if (boot.role == ID_BOOTLOADER && !boot.once) {
+    id_rate(s, run->baud);
+    // A port that fails here fails the wait for the program below too.
+    if (strcmp(boot.family, "STK500 v1") == 0) {
+      id_stk500v1_chip(s, &boot);
+    } else if (strcmp(boot.family, "STK500 v2") == 0) {
+      id_stk500v2_chip(s, &boot);
+    } else if (strcmp(boot.family, "AVR109") == 0) {
+      id_avr109_chip(s, &boot);
+    }
+  }
   id_unasked at_start = s->unasked;
   memset(&s->unasked, 0, sizeof s->unasked);
   id_run_result after;
@@ -162,12 +177,14 @@ void id_board(const char *name, id_session *s, id_run_result *run) {
   id_describe(&boot, run->baud, line, sizeof line);
   if (after.found.outcome == ID_FOUND && !same) {
     char app[768];
+    char chip[64];
+    id_chip(&boot, chip, sizeof chip);
     id_describe(&after.found, after.baud, app, sizeof app);
     report_out(
         "%s: %s, on a board whose bootloader answers for a second after the "
-        "port opens (%s: %s%s, at %ld baud)%s; decided by %s\n",
-        name, app, boot.what, boot.family, boot.version, (long)run->baud, note,
-        after.found.decided);
+        "port opens (%s: %s%s, at %ld baud%s)%s; decided by %s\n",
+        name, app, boot.what, boot.family, boot.version, (long)run->baud, chip,
+        note, after.found.decided);
     id_upload_note(name, &boot, run->baud);
     id_upload_note(name, &after.found, after.baud);
     return;

@@ -141,3 +141,18 @@ void id_avr910(id_session *s, id_found *found) {
       known ? "an AVR910 programmer" : "a device of the AVR910 family";
   found->role = known ? ID_PROGRAMMER : ID_DEVICE;
 }
+
+int id_avr109_chip(id_session *s, id_found *found) {
+  unsigned char reply[4];
+  int n = id_ask(s, 's', ID_WAIT_MS, reply, 3);
+  if (n < 0) {
+    return -1;
+  }
+  if (n == 3) {
+    found->chip[0] = reply[2];
+    found->chip[1] = reply[1];
+    found->chip[2] = reply[0];
+    found->has_chip = 1;
+  }
+  return 0;
+}

@@ -40,6 +40,8 @@ struct id_found {
   int with_unasked;  // bytes came unasked around that answer
   int late;          // it answered only a while after it was asked
   int once;          // it answered its first query, and then no more
+  int has_chip;      // a bootloader read its chip's signature
+  unsigned char chip[3];
 };
 
 // Bytes that came without a query, by the rate the port was set to.
@@ -116,6 +118,21 @@ void id_stk500v1(id_session *s, id_found *found);
 void id_stk500v1_board(id_found *found);
 void id_stk500v2(id_session *s, id_found *found);
 void id_avr910(id_session *s, id_found *found);
+
+// What a board's bootloader reads of its own chip: its three signature
+// bytes into found->chip (has_chip set), first byte first. Asked of a
+// bootloader only: a programmer reads a signature only in programming
+// mode. STK500 v1: read-signature (75 20); STK500 v2: the signature read
+// (1B), one byte a message; AVR109: 's' (the last byte first). Returns 0
+// (also when no whole answer came), or -1 on a port failure.
+int id_stk500v1_chip(id_session *s, id_found *found);
+int id_stk500v2_chip(id_session *s, id_found *found);
+int id_avr109_chip(id_session *s, id_found *found);
+
+// ", on an ATmega328P (signature 1E 95 0F)" where the chip is known; ", on
+// a chip with signature ..." where the table has not its bytes; "" where
+// no signature was read.
+void id_chip(const id_found *f, char *out, size_t size);
 
 // Each family's first query, harmless to every device at any rate: the
 // bytes into out (16 at most), their count returned. STK500 v1: get-sync;

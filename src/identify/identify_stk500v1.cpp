@@ -181,3 +181,17 @@ void id_stk500v1_board(id_found *found) {
     found->role = ID_BOOTLOADER;
   }
 }
+
+int id_stk500v1_chip(id_session *s, id_found *found) {
+  static const unsigned char cmd[] = {STK_READ_SIGN, STK_CRC_EOP};
+  unsigned char reply[5];
+  int n = id_exchange(s, cmd, sizeof cmd, ID_WAIT_MS, reply, sizeof reply);
+  if (n < 0) {
+    return -1;
+  }
+  if (n == 5 && reply[0] == STK_INSYNC && reply[4] == STK_OK) {
+    memcpy(found->chip, reply + 1, 3);
+    found->has_chip = 1;
+  }
+  return 0;
+}

@@ -21,6 +21,7 @@ enum {
   ID_V2_HW_VER = 0x90,
   ID_V2_SW_MAJOR = 0x91,
   ID_V2_SW_MINOR = 0x92,
+  ID_V2_READ_SIGNATURE = 0x1B,
   ID_V2_MAX = 40,  // bytes of an answer this mode reads at most
 };
 
@@ -200,4 +201,28 @@ void id_stk500v2(id_session *s, id_found *found) {
     found->what = "a device of the STK500 v2 family";
     found->role = ID_DEVICE;
   }
+}
+
+int id_stk500v2_chip(id_session *s, id_found *found) {
+  unsigned char sig[3];
+  for (unsigned char i = 0; i < 3; i++) {
+    // The ISP instruction that reads signature byte i (30 00 i 00); its
+    // answer is the fourth byte (the return address 4).
+    const unsigned char body[] = {ID_V2_READ_SIGNATURE, 4, 0x30, 0x00, i, 0x00};
+    unsigned char reply[ID_V2_MAX];
+    int n = 0;
+    int len = id_v2_ask(s, (unsigned char)(5 + i), body, sizeof body,
+                        ID_WAIT_MS, reply, &n);
+    if (len < 0) {
+      return -1;
+    }
+    if (len != 4 || reply[5] != ID_V2_READ_SIGNATURE || reply[6] != ID_V2_OK ||
+        reply[8] != ID_V2_OK) {
+      return 0;
+    }
+    sig[i] = reply[7];
+  }
+  memcpy(found->chip, sig, 3);
+  found->has_chip = 1;
+  return 0;
 }

@@ -11,6 +11,7 @@ enum {
   STK_GET_SYNC = 0x30,
   STK_GET_SIGN_ON = 0x31,
   STK_GET_PARAMETER = 0x41,
+  STK_READ_SIGN = 0x75,  // a bootloader's own chip's signature
   STK_CRC_EOP = 0x20,
   STK_INSYNC = 0x14,
   STK_NOSYNC = 0x15,
