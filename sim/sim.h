@@ -51,6 +51,7 @@ struct sim_knobs {
   size_t print_len;
   long print_baud;      // at this rate; 0: the device's
   long print_every_ms;  // this often
+  long signature;       // the chip's three signature bytes (0x1E950F)
   // stk500
   long hw, sw_major, sw_minor;
   char id[64];
@@ -105,6 +106,11 @@ struct sim_state {
   long position;        // echo: bytes seen
   sim_settings logged;  // echo: the line settings last logged
 };
+
+// Byte i (0 first) of the chip's signature.
+static inline unsigned char sim_signature(const sim_knobs *k, int i) {
+  return (unsigned char)(k->signature >> (8 * (2 - i)));
+}
 
 // Each returns the reply to write in out/out_len (up to 1024 bytes).
 sim_action sim_stk500(const sim_knobs *k, sim_state *s,

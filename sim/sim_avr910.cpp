@@ -85,10 +85,10 @@ static size_t avr910_answer(const sim_knobs *k, sim_state *s,
     case 'a':  // auto-increment supported
       out[0] = 'Y';
       return 1;
-    case 's':  // signature, last byte first (an ATmega328P)
-      out[0] = 0x0F;
-      out[1] = 0x95;
-      out[2] = 0x1E;
+    case 's':  // signature, last byte first
+      out[0] = sim_signature(k, 2);
+      out[1] = sim_signature(k, 1);
+      out[2] = sim_signature(k, 0);
       return 3;
     case 'R':
       out[0] = 0xFF;

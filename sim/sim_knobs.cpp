@@ -116,6 +116,9 @@ static const sim_knob_def sim_knob_defs[] = {
      "the rate its program prints at, in baud; 0: the device's"},
     {"print-every", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(print_every_ms),
      "how often its program prints, in ms (default 1000)"},
+    {"signature", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(signature),
+     "the chip's signature, three bytes, first byte first (default "
+     "0x1E950F, an ATmega328P): what a signature read answers"},
     {"hw-version", SIM_STK, SIM_NUMBER, SIM_AT(hw),
      "parameter 0x80 (stk500v2: 0x90), a byte (default 0x02)"},
     {"sw-major", SIM_STK, SIM_NUMBER, SIM_AT(sw_major),
@@ -285,6 +288,7 @@ static void sim_defaults(sim_knobs *k, int personality) {
   k->usb_packet = -1;
   k->fifo_trigger = -1;
   k->pause_after = -1;
+  k->signature = 0x1E950F;
   k->hw = 0x02;
   k->sw_major = 0x01;
   k->sw_minor = 0x12;

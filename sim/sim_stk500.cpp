@@ -107,17 +107,15 @@ static size_t stk500_answer(const sim_knobs *k, sim_state *s,
       out[n++] = (unsigned char)stk500_param(k, f[1]);
       out[n++] = f[1] == k->fail_param ? FAILED : OK;
       return n;
-    case 0x56: {
-      // Universal: 0x30 0x00 i 0x00 reads signature byte i of an ATmega328P.
-      static const unsigned char sig[3] = {0x1E, 0x95, 0x0F};
-      out[n++] = f[1] == 0x30 && f[3] < 3 ? sig[f[3]] : 0;
+    case 0x56:
+      // Universal: 0x30 0x00 i 0x00 reads signature byte i.
+      out[n++] = f[1] == 0x30 && f[3] < 3 ? sim_signature(k, f[3]) : 0;
       out[n++] = OK;
       return n;
-    }
     case 0x75:
-      out[n++] = 0x1E;
-      out[n++] = 0x95;
-      out[n++] = 0x0F;
+      for (int i = 0; i < 3; i++) {
+        out[n++] = sim_signature(k, i);
+      }
       out[n++] = OK;
       return n;
     case 0x74: {

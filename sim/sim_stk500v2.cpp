@@ -65,7 +65,6 @@ static long v2_parameter(const sim_knobs *k, unsigned char p) {
 // The answer's body to a whole message's body.
 static size_t v2_answer(const sim_knobs *k, const unsigned char *body,
                         size_t len, unsigned char *out) {
-  static const unsigned char signature[3] = {0x1E, 0x95, 0x0F};
   out[0] = body[0];
   out[1] = V2_OK;
   switch (body[0]) {
@@ -82,7 +81,7 @@ static size_t v2_answer(const sim_knobs *k, const unsigned char *body,
     case V2_LEAVE_PROGMODE:
       return 2;
     case V2_READ_SIGNATURE:  // 1B retaddr c1 c2 c3 c4: c3 is the index
-      out[2] = len > 4 && body[4] < 3 ? signature[body[4]] : 0;
+      out[2] = len > 4 && body[4] < 3 ? sim_signature(k, body[4]) : 0;
       out[3] = V2_OK;
       return 4;
     case V2_READ_FUSE:

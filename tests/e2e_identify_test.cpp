@@ -129,12 +129,19 @@ std::string Avr910At(int baud) {
 const char kChip[] = ", on an ATmega328P (signature 1E 95 0F)";
 
 // An AVR109 bootloader that does not restart when the port opens (the
-// Butterfly's: its joystick starts it) is there still after the wait.
+// Butterfly's: its joystick starts it) is there still after the wait. It
+// reads its chip's signature last byte first: the Butterfly's ATmega169,
+// the Leonardo's ATmega32U4.
+const std::vector<std::string> kButterfly = {"avr109", "--signature",
+                                             "0x1E9405"};
+const std::vector<std::string> kCaterina = {"avr109", "--id", "CATERIN",
+                                            "--signature", "0x1E9587"};
 std::string Avr109At(int baud, const char *id = "AVRBOOT",
-                     const char *hex = "41 56 52 42 4F 4F 54") {
+                     const char *hex = "41 56 52 42 4F 4F 54",
+                     const char *chip = "ATmega169 (signature 1E 94 05)") {
   return std::string("an AVR109 bootloader: AVR109 \"") + id +
          "\", software 1.0, block size 128, at " + std::to_string(baud) +
-         " baud" + kChip +
+         " baud, on an " + chip +
          ", and still after a wait: the board's program was not "
          "reached; decided by 'S' " +
          hex;
@@ -202,12 +209,9 @@ INSTANTIATE_TEST_SUITE_P(
                Avr910At(9600),
                false,
                nullptr},
-        IdCase{"Avr109At19200", {"avr109"}, Avr109At(19200), false, nullptr},
-        IdCase{"Avr109At115200",
-               {"avr109", "--baud", "115200"},
-               Avr109At(115200),
-               false,
-               nullptr},
+        IdCase{"Avr109At19200", kButterfly, Avr109At(19200), false, nullptr},
+        IdCase{"Avr109At115200", Concat(kButterfly, {"--baud", "115200"}),
+               Avr109At(115200), false, nullptr},
         // Told apart: a loopback, an empty port, a device at a rate no
         // family uses (an STK500 at 31250), noise, a port that fails.
         IdCase{"Loopback",
@@ -314,11 +318,10 @@ INSTANTIATE_TEST_SUITE_P(
                false,
                nullptr},
         // Caterina (the Leonardo's and the Micro's) calls itself CATERIN.
-        IdCase{"Avr109Caterina",
-               {"avr109", "--id", "CATERIN"},
-               Avr109At(19200, "CATERIN", "43 41 54 45 52 49 4E"),
-               false,
-               nullptr}),
+        IdCase{"Avr109Caterina", kCaterina,
+               Avr109At(19200, "CATERIN", "43 41 54 45 52 49 4E",
+                        "ATmega32U4 (signature 1E 95 87)"),
+               false, nullptr}),
     [](const testing::TestParamInfo<IdCase> &p) {
       return std::string(p.param.name);
     });
@@ -358,11 +361,10 @@ TEST(Bench, EveryPortNamedAtOnce) {
   };
   const std::vector<Port> bench = {
       Board("ttyACM0", "2341", "0043", "Uno's ATmega16U2"),
-      {"ttyACM1",
-       "2341",
-       "8036",
-       {"avr109"},
-       " (Leonardo's ATmega32U4, 2341:8036): " + Avr109At(19200),
+      {"ttyACM1", "2341", "8036", kCaterina,
+       " (Leonardo's ATmega32U4, 2341:8036): " +
+           Avr109At(19200, "CATERIN", "43 41 54 45 52 49 4E",
+                    "ATmega32U4 (signature 1E 95 87)"),
        "to upload to the board: avrdude -c avr109 -b 19200"},
       {"ttyUSB0",
        "1a86",
