@@ -629,6 +629,38 @@ MUTANTS = [
      "    int restarts = id_plan_restarts(s, run->baud);",
      "    int restarts = 0 * id_plan_restarts(s, run->baud);",
      "a device that says \"AVR ISP\" is not tested for a restart"),
+    # A bootloader's chip.
+    ("id-chip-asks-programmer", "src/identify/identify.cpp",
+     "  if (boot.role == ID_BOOTLOADER && !boot.once) {",
+     "  if (!boot.once) {",
+     "a device that may be a programmer is asked for a signature, which "
+     "needs programming mode"),
+    ("id-chip-asks-gone", "src/identify/identify.cpp",
+     "  if (boot.role == ID_BOOTLOADER && !boot.once) {",
+     "  if (boot.role == ID_BOOTLOADER) {",
+     "a bootloader that answered once and left is asked for its chip",
+     "equivalent: it has left for its program by then, so the read goes "
+     "unanswered and the line is the same; it costs one query's wait (40 ms), "
+     "well inside the plan's time bounds"),
+    ("id-chip-109-order", "src/identify/identify_avr910.cpp",
+     "    found->chip[0] = reply[2];", "    found->chip[0] = reply[0];",
+     "AVR109's signature is read first byte first, not last"),
+    ("id-chip-v1-no-ok", "src/identify/identify_stk500v1.cpp",
+     "  if (n == 5 && reply[0] == STK_INSYNC && reply[4] == STK_OK) {",
+     "  if (n >= 4 && reply[0] == STK_INSYNC) {",
+     "a cut or failed signature answer names a chip",
+     "equivalent: every STK500 v1 bootloader the rigs hold (optiboot and "
+     "ATmegaBOOT as built, the simulator's) answers the read whole, and the "
+     "line model garbles whole exchanges at a wrong rate, never one reply "
+     "at the right one"),
+    ("id-chip-v2-index", "src/identify/identify_stk500v2.cpp",
+     "    const unsigned char body[] = {ID_V2_READ_SIGNATURE, 4, 0x30, 0x00, i,",
+     "    const unsigned char body[] = {ID_V2_READ_SIGNATURE, 4, 0x30, 0x00, 0,",
+     "the STK500 v2 signature read asks byte 0 three times"),
+    ("id-chip-table", "src/identify/identify_chip.cpp",
+     "    if (c.sig[0] == s[0] && c.sig[1] == s[1] && c.sig[2] == s[2]) {",
+     "    if (c.sig[0] == s[0] && c.sig[1] == s[1]) {",
+     "a chip is named by two of its three signature bytes"),
     ("nosync-by-last-byte", "src/stk500/stk500.cpp",
      "  if (r == STK500_RECEIVED && reply[0] == STK_NOSYNC) {",
      "  if (r == STK500_RECEIVED && reply[n - 1] == STK_NOSYNC) {",
