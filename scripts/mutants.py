@@ -629,6 +629,11 @@ MUTANTS = [
      "    int restarts = id_plan_restarts(s, run->baud);",
      "    int restarts = 0 * id_plan_restarts(s, run->baud);",
      "a device that says \"AVR ISP\" is not tested for a restart"),
+    ("id-asks-after-reset", "src/identify/identify_plan.cpp",
+     "    {ID_ASK, 115200, ID_V1, 0, ID_IN_RESET_MS},",
+     "    {ID_ASK, 115200, ID_V1, 0, 0},",
+     "after a slow open the query at once goes out when a board's reset is "
+     "over, waits in optiboot's UART and drives it off"),
     # A bootloader's chip.
     ("id-chip-asks-programmer", "src/identify/identify.cpp",
      "  if (boot.role == ID_BOOTLOADER && !boot.once) {",

@@ -301,6 +301,37 @@ TEST(VtIdentifyResets, OneRateEachAndAThirdOnlyOnEvidence) {
   }
 }
 
+// An open that takes long (a loaded computer, a driver slow to set a USB
+// bridge up) ends after a board's 65 ms in reset: the query the plan sends
+// at once would wait in optiboot's UART and drive it off at its next byte.
+// Left out then, the board is named still, and so is a programmer.
+TEST(VtIdentifySlowOpen, BoardAndProgrammerNamedStill) {
+  const std::vector<std::string> optiboot = {
+      "stk500", "--id",     "",     "--reset",   "1", "--deaf",
+      "440",    "--window", "1000", "--foreign", "1"};
+  const struct {
+    std::vector<std::string> sim;
+    uint32_t open_ms;
+    const char *named;
+  } cases[] = {
+      {optiboot, 0, "optiboot, a board's bootloader"},
+      {optiboot, 25, "optiboot, a board's bootloader"},
+      {optiboot, 80, "optiboot, a board's bootloader"},
+      {optiboot, 200, "optiboot, a board's bootloader"},
+      {{"stk500"}, 80, "an STK500 programmer"},
+  };
+  for (const auto &c : cases) {
+    VtLine line = {};
+    line.told = {PORTS_HOST_UNKNOWN, 0, 0};
+    line.device = c.sim;
+    line.open_ms = c.open_ms;
+    uint64_t ms = 0;
+    std::string out = Identify(line, &ms);
+    EXPECT_EQ(out.rfind(std::string("COM1: ") + c.named, 0), 0u)
+        << c.open_ms << " ms: " << out;
+  }
+}
+
 // A program that prints is never taken for what it prints: text that
 // comes while a query waits reads like an AVR910 name ("lo worl"), and
 // only the same answer to the same query asked again is believed.

@@ -235,6 +235,7 @@ void id_board(const char *name, id_session *s, id_run_result *run) {
 // or "/dev/ttyUSB0 (CH340, 1a86:7523)").
 void id_port(const char *name, const char *head) {
   serial_port port;
+  uint64_t opening_ms = serial_clock_ms();
   if (!serial_open(&port, name)) {
     report_out("%s: cannot be opened\n", head);
     report_err("portvet: %s\n", port.why);
@@ -245,6 +246,7 @@ void id_port(const char *name, const char *head) {
   s.port = &port;
   s.name = name;
   s.opened_ms = serial_clock_ms();
+  s.opening_ms = opening_ms;
   id_run_result run;
   memset(&run, 0, sizeof run);
   // Bytes that come at once, before any query, and again (a board is in

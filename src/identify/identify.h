@@ -13,8 +13,9 @@
 // STK500 v2's sign-on and parameter reads; AVR910's identifier, version,
 // type and capability queries; a bootloader's read of its own chip's
 // signature, asked of nothing that may be a programmer), never a command
-// that writes, erases or enters programming mode, and leaves every port as it found it. The ports
-// are identified at the same time, as the connection check's sweep does.
+// that writes, erases or enters programming mode, and leaves every port as it
+// found it. The ports are identified at the same time, as the connection
+// check's sweep does.
 #ifndef PORTVET_IDENTIFY_H
 #define PORTVET_IDENTIFY_H
 

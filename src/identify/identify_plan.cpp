@@ -29,7 +29,8 @@
 namespace {
 
 enum id_step_kind {
-  ID_ASK,     // a family's query; its answer awaited ID_WAIT_MS
+  ID_ASK,     // a family's query; its answer awaited ID_WAIT_MS; with
+              // until_ms, asked only that soon after the open began
   ID_KNOCK,   // sent no sooner than at_ms after the open; awaited until
               // until_ms
   ID_REOPEN,  // the port closed and opened again: a board restarts
@@ -44,6 +45,14 @@ struct id_step {
   uint32_t at_ms;
   uint32_t until_ms;
 };
+
+// A board's chip is held in reset 65 ms after the port opens (an Uno's
+// fuses): a query that goes out sooner is lost, as it should be. One that
+// goes out later, where the open or the line setup took long (a loaded
+// computer, a driver that is slow to set a USB bridge up), would wait in
+// the bootloader's UART and drive optiboot off at its next byte: the query
+// at once is then left out, and the programmers are asked after the wait.
+const uint32_t ID_IN_RESET_MS = 60;
 
 // After the open, a board's chip is held in reset (an Uno's fuses: 65 ms)
 // and its UART takes nothing: the first query that counts goes out after
@@ -74,7 +83,7 @@ const uint32_t ID_V1_UNTIL_MS = 1000;
 const id_step id_port_plan[] = {
     // Round 1. At once, at 115200: what is awake when the port opens
     // answers now; a board is in reset and loses it.
-    {ID_ASK, 115200, ID_V1, 0, 0},
+    {ID_ASK, 115200, ID_V1, 0, ID_IN_RESET_MS},
     // After the start-up the same query again: the first bytes the UART
     // of a board at 115200 keeps, answered when the bootloader reads.
     {ID_KNOCK, 115200, ID_V1, ID_STARTUP_MS, ID_V1_UNTIL_MS},
@@ -254,6 +263,7 @@ void id_run(id_session *s, const id_step *plan, size_t n_steps,
       // Closing the port drops DTR, opening it raises it: the reset an
       // upload gives a board.
       serial_close(s->port);
+      s->opening_ms = serial_clock_ms();
       if (!serial_open(s->port, s->name)) {
         run->found.outcome = ID_FAILED;
         run->found.query = "opening the port again";
@@ -265,6 +275,10 @@ void id_run(id_session *s, const id_step *plan, size_t n_steps,
       continue;
     }
     id_rate(s, step.baud);
+    if (step.kind == ID_ASK && step.until_ms > 0 &&
+        serial_clock_ms() - s->opening_ms >= step.until_ms) {
+      continue;
+    }
     id_burst burst;
     burst.n = 0;
     if (step.kind == ID_KNOCK) {

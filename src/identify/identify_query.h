@@ -56,10 +56,12 @@ struct id_unasked {
 // One open port as the mode uses it.
 struct id_session {
   serial_port *port;
-  const char *name;    // "COM1"
-  uint64_t opened_ms;  // serial_clock_ms() when the port opened
-  int32_t baud;        // what the port is set to; 0: not yet
-  int unasked_now;     // bytes came unasked since the last query went out
+  const char *name;     // "COM1"
+  uint64_t opened_ms;   // serial_clock_ms() when the port opened
+  uint64_t opening_ms;  // and when its open began (a board's reset begins
+                        // in the open, which may take long)
+  int32_t baud;         // what the port is set to; 0: not yet
+  int unasked_now;      // bytes came unasked since the last query went out
   id_unasked unasked;
 };
 

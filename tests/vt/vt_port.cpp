@@ -314,6 +314,13 @@ void Opened() {
   // A stuck line takes nothing the tool writes (its output stays stopped
   // through the tool's settings).
   tcflow(vt.slave, vt.device && vt.knobs.stuck ? TCOOFF : TCOON);
+  // The open returns only now: the model noticed it at the tool's first
+  // look at the clock after it, with the board's restart at its start.
+  if (vt.cfg->open_ms > 0) {
+    uint64_t at = vt.now + (uint64_t)vt.cfg->open_ms * 1000000;
+    Advance(at);
+    vt.now = at;
+  }
 }
 
 // Catches up with what the tool did since the model last looked, at the

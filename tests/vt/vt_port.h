@@ -44,6 +44,10 @@ struct VtLine {
   std::vector<std::string> device;
   // Every other poll() ends early in EINTR, as when signals come.
   int eintr = 0;
+  // The tool's open takes this long, in ms: a board restarts as it begins,
+  // and the tool runs on once it returned (a loaded computer, a driver slow
+  // to set a USB bridge up).
+  uint32_t open_ms = 0;
 };
 
 // COM1 opens a port on this line from now on (NULL: COM1 does not open).
