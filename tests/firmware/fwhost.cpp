@@ -48,7 +48,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -240,13 +239,6 @@ static long fwhost_run_until(fwhost_link *l, uint64_t chip_ns, uint64_t at_ns,
 }
 
 int main(int argc, char **argv) {
-  // A chip has its own silicon and never waits for the computer's other
-  // work; an emulated one shares the cores with the test run's other
-  // processes. Behind the wall clock, its bootloader would answer after the
-  // tool stopped waiting, or leave before it asked, as no real board does:
-  // so the chip comes first (where the user may raise priority: root, as
-  // CI runs; elsewhere a heavily loaded machine can still hold it back).
-  setpriority(PRIO_PROCESS, 0, -10);
   int board = 0;
   int button = 0;
   long settle_ms = 0;
