@@ -278,7 +278,8 @@ struct Board {
   const char *part;        // avrdude's -p
   int rate;                // upload.speed
   const char *signature;   // what avrdude reads, "0x1e950f"
-  std::string line;        // what portvet -id prints after "COM1: "
+  std::string line;        // what portvet -id prints after "COM1: " (@: the
+                           // chip, see LineOf)
 };
 
 void PrintTo(const Board &b, std::ostream *os) { *os << b.name; }
@@ -353,104 +354,103 @@ std::string AtmegaBoot(int rate, const char *software, bool leaves) {
          kAtmegaBootBytes;
 }
 
-// What the line says of the chip, where a line has '@': the bootloader
-// reads its own chip's signature, which is what avrdude reads ("0x1e950f":
-// ", on an ATmega328P (signature 1E 95 0F)"; the name from build.mcu).
-std::vector<Board> WithChip(std::vector<Board> boards) {
-  for (Board &b : boards) {
-    std::string mcu = b.mcu;
-    std::string name = "ATmega";
-    for (size_t i = 6; i < mcu.size(); i++) name += (char)toupper(mcu[i]);
-    std::string sig = b.signature;
-    std::string hex;
-    for (size_t i = 2; i + 1 < sig.size(); i += 2)
-      hex += (hex.empty() ? "" : " ") + std::string(1, (char)toupper(sig[i])) +
-             (char)toupper(sig[i + 1]);
-    size_t at = b.line.find('@');
-    if (at != std::string::npos)
-      b.line.replace(at, 1, ", on an " + name + " (signature " + hex + ")");
-  }
-  return boards;
+// The board's line: where it has '@', what it says of the chip. The
+// bootloader reads its own chip's signature, which is what avrdude reads
+// ("0x1e950f": ", on an ATmega328P (signature 1E 95 0F)"; the name from
+// build.mcu).
+std::string LineOf(const Board &b) {
+  std::string mcu = b.mcu;
+  std::string name = "ATmega";
+  for (size_t i = 6; i < mcu.size(); i++) name += (char)toupper(mcu[i]);
+  std::string sig = b.signature;
+  std::string hex;
+  for (size_t i = 2; i + 1 < sig.size(); i += 2)
+    hex += (hex.empty() ? "" : " ") + std::string(1, (char)toupper(sig[i])) +
+           (char)toupper(sig[i + 1]);
+  std::string line = b.line;
+  size_t at = line.find('@');
+  if (at != std::string::npos)
+    line.replace(at, 1, ", on an " + name + " (signature " + hex + ")");
+  return line;
 }
 
 // Every board of the table, in the order the README's table has them.
 std::vector<Board> Boards() {
-  return WithChip(
-      {// optiboot, three LED flashes (440 ms deaf after the reset).
-       Board{"Uno", "atmega328p", "16000000",
-             Firmware("optiboot_atmega328.hex"), "arduino", "m328p", 115200,
-             "0x1e950f", Optiboot()},
-       Board{"Optiboot168", "atmega168", "16000000",
-             Firmware("optiboot_atmega168.hex"), "arduino", "m168", 115200,
-             "0x1e9406", Optiboot()},
-       Board{"Optiboot8", "atmega8", "16000000",
-             Bootloader("optiboot/optiboot_atmega8.hex"), "arduino", "m8",
-             115200, "0x1e9307", Optiboot()},
-       // ATmegaBOOT at 57600: Duemilanove 328, Nano (old bootloader), Pro
-       // 16 MHz 328, Fio, LilyPad 328 and Pro 8 MHz 328, Mega 1280.
-       Board{"Duemilanove328", "atmega328p", "16000000",
-             Bootloader("atmega/ATmegaBOOT_168_atmega328.hex"), "arduino",
-             "m328p", 57600, "0x1e950f", AtmegaBoot(57600, "1.16", true)},
-       // The same for the ATmega328 without the P ("notp").
-       Board{"Atmega328NoTp", "atmega328", "16000000",
-             Bootloader("atmega/ATmegaBOOT_168_atmega328_notp.hex"), "arduino",
-             "m328", 57600, "0x1e9514", AtmegaBoot(57600, "1.16", true)},
-       Board{"Pro8MHz328", "atmega328p", "8000000",
-             Bootloader("atmega/ATmegaBOOT_168_atmega328_pro_8MHz.hex"),
-             "arduino", "m328p", 57600, "0x1e950f",
-             AtmegaBoot(57600, "1.16", true)},
-       Board{"Mega1280", "atmega1280", "16000000",
-             Bootloader("atmega/ATmegaBOOT_168_atmega1280.hex"), "arduino",
-             "m1280", 57600, "0x1e9703", AtmegaBoot(57600, "1.16", true)},
-       // ATmegaBOOT at 19200: the ATmega168 boards (Diecimila, Nano 168,
-       // Pro 168 at 8, 16 and 20 MHz, Mini 168 and NG, LilyPad 168) and
-       // the ATmega8's.
-       Board{"Diecimila", "atmega168", "16000000",
-             Bootloader("atmega/ATmegaBOOT_168_diecimila.hex"), "arduino",
-             "m168", 19200, "0x1e9406", AtmegaBoot(19200, "1.16", true)},
-       Board{"Pro16MHz168", "atmega168", "16000000",
-             Bootloader("atmega/ATmegaBOOT_168_pro_16MHz.hex"), "arduino",
-             "m168", 19200, "0x1e9406", AtmegaBoot(19200, "1.16", true)},
-       Board{"Pro20MHz168", "atmega168", "20000000",
-             Bootloader("atmega/ATmegaBOOT_168_pro_20mhz.hex"), "arduino",
-             "m168", 19200, "0x1e9406", AtmegaBoot(19200, "1.16", true)},
-       Board{"Pro8MHz168", "atmega168", "8000000",
-             Bootloader("atmega/ATmegaBOOT_168_pro_8MHz.hex"), "arduino",
-             "m168", 19200, "0x1e9406", AtmegaBoot(19200, "1.16", true)},
-       Board{"LilyPadResonator", "atmega168", "8000000",
-             Bootloader("atmega/ATmegaBOOT_168_lilypad_resonator.hex"),
-             "arduino", "m168", 19200, "0x1e9406",
-             AtmegaBoot(19200, "1.16", true)},
-       Board{"MiniAndNg168", "atmega168", "16000000",
-             Bootloader("atmega/ATmegaBOOT_168_ng.hex"), "arduino", "m168",
-             19200, "0x1e9406", AtmegaBoot(19200, "1.16", false)},
-       Board{"LilyPad168", "atmega168", "8000000",
-             Bootloader("atmega/ATmegaBOOT_168_lilypad.hex"), "arduino", "m168",
-             19200, "0x1e9406", AtmegaBoot(19200, "1.16", false)},
-       Board{"NgAtmega8", "atmega8", "16000000",
-             Bootloader("atmega8/ATmegaBOOT.hex"), "arduino", "m8", 19200,
-             "0x1e9307", AtmegaBoot(19200, "1.18", false)},
-       // The BT's bootloader sets up its radio with text at 115200 first.
-       Board{"Bt", "atmega328p", "16000000",
-             Bootloader("bt/ATmegaBOOT_168_atmega328_bt.hex"), "arduino",
-             "m328p", 115200, "0x1e950f",
-             std::string("ATmegaBOOT, a board's bootloader: STK500 v1 \"AVR "
-                         "ISP\", hardware 2, software 1.15, at 115200 "
-                         "baud@, and text comes unasked at 115200 baud (\"SET "
-                         "BT "
-                         "PAGEMODE 3 2000 1\\rSET BT ROLE 0 f\" ...), and "
-                         "still after a wait: the board's program was not "
-                         "reached") +
-                 kAtmegaBootBytes},
-       // The Mega 2560's STK500 v2 bootloader: any byte in its first
-       // second keeps it for several.
-       Board{"Mega2560", "atmega2560", "16000000",
-             Bootloader("stk500v2/stk500boot_v2_mega2560.hex"), "wiring",
-             "m2560", 115200, "0x1e9801",
-             "the Arduino Mega 2560's bootloader: STK500 v2 \"AVRISP_2\", "
-             "hardware 15, software 2.10, at 115200 baud@, and still after "
-             "a wait: the board's program was not reached; decided by sign-on "
-             "1B 01 00 0B 0E 01 00 08 41 56 52 49 53 50 5F 32 74"}});
+  return {
+      // optiboot, three LED flashes (440 ms deaf after the reset).
+      Board{"Uno", "atmega328p", "16000000", Firmware("optiboot_atmega328.hex"),
+            "arduino", "m328p", 115200, "0x1e950f", Optiboot()},
+      Board{"Optiboot168", "atmega168", "16000000",
+            Firmware("optiboot_atmega168.hex"), "arduino", "m168", 115200,
+            "0x1e9406", Optiboot()},
+      Board{"Optiboot8", "atmega8", "16000000",
+            Bootloader("optiboot/optiboot_atmega8.hex"), "arduino", "m8",
+            115200, "0x1e9307", Optiboot()},
+      // ATmegaBOOT at 57600: Duemilanove 328, Nano (old bootloader), Pro
+      // 16 MHz 328, Fio, LilyPad 328 and Pro 8 MHz 328, Mega 1280.
+      Board{"Duemilanove328", "atmega328p", "16000000",
+            Bootloader("atmega/ATmegaBOOT_168_atmega328.hex"), "arduino",
+            "m328p", 57600, "0x1e950f", AtmegaBoot(57600, "1.16", true)},
+      // The same for the ATmega328 without the P ("notp").
+      Board{"Atmega328NoTp", "atmega328", "16000000",
+            Bootloader("atmega/ATmegaBOOT_168_atmega328_notp.hex"), "arduino",
+            "m328", 57600, "0x1e9514", AtmegaBoot(57600, "1.16", true)},
+      Board{"Pro8MHz328", "atmega328p", "8000000",
+            Bootloader("atmega/ATmegaBOOT_168_atmega328_pro_8MHz.hex"),
+            "arduino", "m328p", 57600, "0x1e950f",
+            AtmegaBoot(57600, "1.16", true)},
+      Board{"Mega1280", "atmega1280", "16000000",
+            Bootloader("atmega/ATmegaBOOT_168_atmega1280.hex"), "arduino",
+            "m1280", 57600, "0x1e9703", AtmegaBoot(57600, "1.16", true)},
+      // ATmegaBOOT at 19200: the ATmega168 boards (Diecimila, Nano 168,
+      // Pro 168 at 8, 16 and 20 MHz, Mini 168 and NG, LilyPad 168) and
+      // the ATmega8's.
+      Board{"Diecimila", "atmega168", "16000000",
+            Bootloader("atmega/ATmegaBOOT_168_diecimila.hex"), "arduino",
+            "m168", 19200, "0x1e9406", AtmegaBoot(19200, "1.16", true)},
+      Board{"Pro16MHz168", "atmega168", "16000000",
+            Bootloader("atmega/ATmegaBOOT_168_pro_16MHz.hex"), "arduino",
+            "m168", 19200, "0x1e9406", AtmegaBoot(19200, "1.16", true)},
+      Board{"Pro20MHz168", "atmega168", "20000000",
+            Bootloader("atmega/ATmegaBOOT_168_pro_20mhz.hex"), "arduino",
+            "m168", 19200, "0x1e9406", AtmegaBoot(19200, "1.16", true)},
+      Board{"Pro8MHz168", "atmega168", "8000000",
+            Bootloader("atmega/ATmegaBOOT_168_pro_8MHz.hex"), "arduino", "m168",
+            19200, "0x1e9406", AtmegaBoot(19200, "1.16", true)},
+      Board{"LilyPadResonator", "atmega168", "8000000",
+            Bootloader("atmega/ATmegaBOOT_168_lilypad_resonator.hex"),
+            "arduino", "m168", 19200, "0x1e9406",
+            AtmegaBoot(19200, "1.16", true)},
+      Board{"MiniAndNg168", "atmega168", "16000000",
+            Bootloader("atmega/ATmegaBOOT_168_ng.hex"), "arduino", "m168",
+            19200, "0x1e9406", AtmegaBoot(19200, "1.16", false)},
+      Board{"LilyPad168", "atmega168", "8000000",
+            Bootloader("atmega/ATmegaBOOT_168_lilypad.hex"), "arduino", "m168",
+            19200, "0x1e9406", AtmegaBoot(19200, "1.16", false)},
+      Board{"NgAtmega8", "atmega8", "16000000",
+            Bootloader("atmega8/ATmegaBOOT.hex"), "arduino", "m8", 19200,
+            "0x1e9307", AtmegaBoot(19200, "1.18", false)},
+      // The BT's bootloader sets up its radio with text at 115200 first.
+      Board{"Bt", "atmega328p", "16000000",
+            Bootloader("bt/ATmegaBOOT_168_atmega328_bt.hex"), "arduino",
+            "m328p", 115200, "0x1e950f",
+            std::string("ATmegaBOOT, a board's bootloader: STK500 v1 \"AVR "
+                        "ISP\", hardware 2, software 1.15, at 115200 "
+                        "baud@, and text comes unasked at 115200 baud (\"SET "
+                        "BT "
+                        "PAGEMODE 3 2000 1\\rSET BT ROLE 0 f\" ...), and "
+                        "still after a wait: the board's program was not "
+                        "reached") +
+                kAtmegaBootBytes},
+      // The Mega 2560's STK500 v2 bootloader: any byte in its first
+      // second keeps it for several.
+      Board{"Mega2560", "atmega2560", "16000000",
+            Bootloader("stk500v2/stk500boot_v2_mega2560.hex"), "wiring",
+            "m2560", 115200, "0x1e9801",
+            "the Arduino Mega 2560's bootloader: STK500 v2 \"AVRISP_2\", "
+            "hardware 15, software 2.10, at 115200 baud@, and still after "
+            "a wait: the board's program was not reached; decided by sign-on "
+            "1B 01 00 0B 0E 01 00 08 41 56 52 49 53 50 5F 32 74"}};
 }
 
 INSTANTIATE_TEST_SUITE_P(ArduinoCore, BoardTest, testing::ValuesIn(Boards()),
@@ -477,7 +477,7 @@ TEST(BoardSweep, IdentifyNamesEveryBoard) {
     EXPECT_EQ(run.status, 0);
     for (size_t i = first; i < first + 4 && i < boards.size(); i++) {
       std::string com = "COM" + std::to_string(i - first + 1);
-      std::string line = "\n" + com + ": " + boards[i].line + "\n";
+      std::string line = "\n" + com + ": " + LineOf(boards[i]) + "\n";
       EXPECT_NE(run.out.find(line), std::string::npos)
           << boards[i].name << ": no line" << line << "in\n"
           << run.out;
