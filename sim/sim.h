@@ -20,9 +20,12 @@ enum {
   SIM_NOISE = 8,
   SIM_STK500V2 = 16,
   SIM_AVR109 = 32,
-  SIM_STK = SIM_STK500 | SIM_STK500V2,  // knobs of both STK500 dialects
-  SIM_910 = SIM_AVR910 | SIM_AVR109,    // knobs of AVR910 and AVR109
-  SIM_DEVICES = SIM_STK | SIM_910 | SIM_ECHO,
+  SIM_SERIALUPDI = 64,
+  SIM_JTAG2UPDI = 128,
+  SIM_STK = SIM_STK500 | SIM_STK500V2,        // knobs of both STK500 dialects
+  SIM_910 = SIM_AVR910 | SIM_AVR109,          // knobs of AVR910 and AVR109
+  SIM_UPDI = SIM_SERIALUPDI | SIM_JTAG2UPDI,  // a UPDI chip behind them
+  SIM_DEVICES = SIM_STK | SIM_910 | SIM_ECHO | SIM_UPDI,
 };
 
 // The knobs of every personality; unused ones keep their defaults.
@@ -86,6 +89,12 @@ struct sim_knobs {
   long xonxoff;     // 1: 0x11 and 0x13 taken as flow control, not echoed
   long seven_bits;  // 1: bit 7 of every echoed byte cleared
   long twice;       // 1: every byte echoed twice
+  // serialupdi, jtag2updi
+  long target;        // 1: a UPDI chip on the wire; 0: nothing
+  long echo;          // serialupdi: 1: the adapter's echo comes back
+  long double_break;  // 1: the chip hears nothing before two breaks
+  long weak;          // every Nth byte the tool sends crosses flipped
+  long updi_rev;      // the UPDI revision in STATUSA
 };
 
 // What a personality does with the bytes that came.
@@ -97,6 +106,22 @@ struct sim_settings {
   char frame[4];  // "8N1" and the like
 };
 
+// A UPDI chip's link (serialupdi).
+struct sim_updi {
+  int started;
+  int listening;         // 0: in its error state, or off, until a break
+  long breaks;           // breaks in a row (a chip that wants two)
+  long sent;             // bytes the tool sent (a weak line)
+  uint32_t rate;         // the rate of the last SYNC
+  unsigned char cs[16];  // control/status registers
+  unsigned char frame[40];
+  size_t len;    // the instruction being collected, SYNC first
+  long repeat;   // REPEAT: times the next LD or ST runs
+  uint32_t ptr;  // the pointer of LD and ST
+  size_t store;  // data bytes still to come for STS or ST
+  size_t unit;   // a data element's size
+};
+
 struct sim_state {
   unsigned char frame[300];  // stk500: the command being collected
   size_t len;
@@ -105,6 +130,7 @@ struct sim_state {
   long foreign;         // bytes taken as no command of its own (sim_board.h)
   long position;        // echo: bytes seen
   sim_settings logged;  // echo: the line settings last logged
+  sim_updi updi;        // serialupdi
 };
 
 // Byte i (0 first) of the chip's signature.
@@ -122,6 +148,9 @@ sim_action sim_avr910(const sim_knobs *k, sim_state *s,
 sim_action sim_stk500v2(const sim_knobs *k, sim_state *s,
                         const sim_settings *line, unsigned char byte,
                         unsigned char *out, size_t *out_len);
+sim_action sim_serialupdi(const sim_knobs *k, sim_state *s,
+                          const sim_settings *line, unsigned char byte,
+                          unsigned char *out, size_t *out_len);
 sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
                     size_t in_len, unsigned char *out, size_t *out_len);
 

@@ -11,8 +11,13 @@ static const struct {
   const char *name;
   int bit;
 } sim_personalities[] = {
-    {"stk500", SIM_STK500}, {"avr910", SIM_AVR910}, {"stk500v2", SIM_STK500V2},
-    {"avr109", SIM_AVR109}, {"echo", SIM_ECHO},     {"noise", SIM_NOISE},
+    {"stk500", SIM_STK500},
+    {"avr910", SIM_AVR910},
+    {"stk500v2", SIM_STK500V2},
+    {"avr109", SIM_AVR109},
+    {"echo", SIM_ECHO},
+    {"noise", SIM_NOISE},
+    {"serialupdi", SIM_SERIALUPDI},
 };
 
 // How a knob's value is read.
@@ -116,9 +121,10 @@ static const sim_knob_def sim_knob_defs[] = {
      "the rate its program prints at, in baud; 0: the device's"},
     {"print-every", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(print_every_ms),
      "how often its program prints, in ms (default 1000)"},
-    {"signature", SIM_STK | SIM_910, SIM_NUMBER, SIM_AT(signature),
+    {"signature", SIM_STK | SIM_910 | SIM_UPDI, SIM_NUMBER, SIM_AT(signature),
      "the chip's signature, three bytes, first byte first (default "
-     "0x1E950F, an ATmega328P): what a signature read answers"},
+     "0x1E950F, an ATmega328P; serialupdi: 0x1E9221, an ATtiny416): what a "
+     "signature read answers"},
     {"hw-version", SIM_STK, SIM_NUMBER, SIM_AT(hw),
      "parameter 0x80 (stk500v2: 0x90), a byte (default 0x02)"},
     {"sw-major", SIM_STK, SIM_NUMBER, SIM_AT(sw_major),
@@ -127,9 +133,10 @@ static const sim_knob_def sim_knob_defs[] = {
     {"sw-minor", SIM_STK, SIM_NUMBER, SIM_AT(sw_minor),
      "parameter 0x82 (stk500v2: 0x92), a byte (default 0x12; stk500v2: "
      "0x0A)"},
-    {"id", SIM_STK | SIM_910, SIM_TEXT, SIM_AT(id),
+    {"id", SIM_STK | SIM_910 | SIM_SERIALUPDI, SIM_TEXT, SIM_AT(id),
      "identifier (default \"AVR STK\", \"STK500_2\", \"AVR ISP\" or "
-     "\"AVRBOOT\")"},
+     "\"AVRBOOT\"); serialupdi: the chip's System Information Block "
+     "(default \"tinyAVR P:0D:1-3M2 (01.59B14.0)\")"},
     {"signon-end", SIM_STK500, SIM_NUMBER, SIM_AT(signon_end),
      "last byte of the sign-on reply (default 0x10)"},
     {"nosync-signon", SIM_STK500, SIM_NUMBER, SIM_AT(nosync_signon),
@@ -192,6 +199,18 @@ static const sim_knob_def sim_knob_defs[] = {
      "clear"},
     {"twice", SIM_ECHO, SIM_NUMBER, SIM_AT(twice),
      "1: every byte comes back twice (an echo on top of the loopback)"},
+    {"target", SIM_UPDI, SIM_NUMBER, SIM_AT(target),
+     "1 (default): a UPDI chip on the adapter's wire; 0: nothing attached"},
+    {"echo", SIM_SERIALUPDI, SIM_NUMBER, SIM_AT(echo),
+     "1 (default): every byte the tool sends comes back first; 0: nothing "
+     "comes back (an RX LED that loads the line)"},
+    {"double-break", SIM_UPDI, SIM_NUMBER, SIM_AT(double_break),
+     "1: the chip hears nothing until two breaks came in a row"},
+    {"weak", SIM_SERIALUPDI, SIM_NUMBER, SIM_AT(weak),
+     "a weak line: every Nth byte the tool sends crosses with its lowest "
+     "bit flipped; 0: never"},
+    {"updi-rev", SIM_UPDI, SIM_NUMBER, SIM_AT(updi_rev),
+     "the UPDI revision STATUSA holds in its high nibble (default 3)"},
 };
 
 // The names of the personalities in mask, "stk500, avr910"; out holds 64.
@@ -208,16 +227,17 @@ static void sim_personality_list(int mask, char *out) {
 }
 
 static void sim_usage(FILE *to) {
-  fprintf(to,
-          "usage: portvet-sim stk500|stk500v2|avr910|avr109|echo|noise "
-          "[--link PATH] "
-          "[--KNOB VALUE]...\n"
-          "Plays a serial device on a pseudo-terminal: prints the path of "
-          "its slave side,\n"
-          "links it to PATH, and logs every command it receives with the "
-          "line settings.\n"
-          "noise sends 32 random bytes every millisecond and takes no "
-          "knob.\n\n");
+  fprintf(
+      to,
+      "usage: portvet-sim stk500|stk500v2|avr910|avr109|echo|noise|serialupdi "
+      "[--link PATH] "
+      "[--KNOB VALUE]...\n"
+      "Plays a serial device on a pseudo-terminal: prints the path of "
+      "its slave side,\n"
+      "links it to PATH, and logs every command it receives with the "
+      "line settings.\n"
+      "noise sends 32 random bytes every millisecond and takes no "
+      "knob.\n\n");
   for (const sim_knob_def &d : sim_knob_defs) {
     char personalities[64];
     sim_personality_list(d.personalities, personalities);
@@ -233,7 +253,7 @@ static void sim_manual(void) {
       "portvet-sim \\- play a serial device on a pseudo-terminal\n"
       ".SH SYNOPSIS\n"
       ".B portvet-sim\n"
-      ".BR stk500 | stk500v2 | avr910 | avr109 | echo | noise\n"
+      ".BR stk500 | stk500v2 | avr910 | avr109 | echo | noise | serialupdi\n"
       ".RB [ \\-\\-link\n"
       ".IR PATH ]\n"
       ".RB [ \\-\\-\\fIKNOB\\fP\n"
@@ -245,7 +265,8 @@ static void sim_manual(void) {
       "with\n"
       ".BR \\-\\-link ),\n"
       "then plays the device on the master side until it is ended: an "
-      "STK500 programmer, an AVR910 programmer, a TXD\\-RXD loopback, or "
+      "STK500 programmer, an AVR910 programmer, a TXD\\-RXD loopback, a "
+      "SerialUPDI adapter with or without a UPDI chip, or "
       "noise (32 random bytes every millisecond).\n"
       "Each later line logs a command the device received, every byte in "
       "hex with printable ones beside it (53(S)), and the line settings "
@@ -320,6 +341,14 @@ static void sim_defaults(sim_knobs *k, int personality) {
   k->fault_pass = -1;
   k->stop_after_passes = -1;
   k->hangup_after_passes = -1;
+  k->target = 1;
+  k->echo = 1;
+  k->updi_rev = 3;
+  if (personality & SIM_UPDI) {
+    k->signature = 0x1E9221;
+    strcpy(k->id, "tinyAVR P:0D:1-3M2 (01.59B14.0)");
+    k->id_len = strlen(k->id);
+  }
 }
 
 // Sets a knob. Returns 0 after printing what is wrong.
@@ -446,7 +475,7 @@ int sim_parse(int argc, char **argv, sim_knobs *k, int *personality,
     if (argc >= 2) {
       fprintf(stderr,
               "portvet-sim: unknown personality '%s' (stk500, stk500v2, "
-              "avr910, avr109, echo or noise)\n",
+              "avr910, avr109, echo, noise or serialupdi)\n",
               argv[1]);
     } else {
       sim_usage(stderr);

@@ -265,6 +265,8 @@ static sim_action sim_hear(sim_link *l, const sim_knobs *k, sim_state *s,
       k->baud != 0 ? (uint32_t)k->baud : (uint32_t)line->baud;
   if (personality == SIM_ECHO) {
     action = sim_echo(k, s, &got->byte, 1, out, &out_len);
+  } else if (personality == SIM_SERIALUPDI) {
+    action = sim_serialupdi(k, s, line, got->byte, out, &out_len);
   } else {
     long foreign = s->foreign;
     action = personality == SIM_STK500

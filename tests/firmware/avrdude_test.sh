@@ -2,8 +2,11 @@
 # avrdude, a host nobody here wrote, reads the signature of an ATmega328P
 # through portvet-sim: as an STK500 (-c stk500v1), an STK500 v2 programmer
 # (-c stk500v2), an AVR910 programmer (-c avr910) and an AVR109 bootloader
-# (-c butterfly). Proves the simulator speaks each dialect as a real host
-# expects it.
+# (-c butterfly); and an ATtiny416's through a SerialUPDI adapter (-c
+# serialupdi), also where the chip answers only after a double break and
+# behind a USB bridge's latency. Proves the simulator speaks each dialect
+# as a real host expects it; and avrdude fails, as users report, where the
+# adapter has no chip, no echo, or a weak line.
 #   avrdude_test.sh PORTVET_SIM
 set -e
 sim=$1
@@ -16,26 +19,43 @@ own=""
 command -v setpriv >/dev/null 2>&1 && own="setpriv --pdeathsig KILL --"
 trap 'kill $pids 2>/dev/null || true; rm -rf "$dir"' EXIT
 failures=0
-check() {  # check NAME PERSONALITY PROGRAMMER BAUD [AVRDUDE ARGS...]
-  name=$1 personality=$2 programmer=$3 baud=$4
-  shift 4
-  $own "$sim" "$personality" --link "$dir/$name" >"$dir/$name.log" 2>&1 &
+# check NAME WANT PERSONALITY PROGRAMMER BAUD PART [KNOBS...] [-- AVRDUDE ARGS...]
+# WANT: the signature avrdude must read, or "fails" where it must not.
+check() {
+  name=$1 want=$2 personality=$3 programmer=$4 baud=$5 part=$6
+  shift 6
+  knobs=""
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do knobs="$knobs $1"; shift; done
+  [ $# -gt 0 ] && shift
+  # shellcheck disable=SC2086 # one word per knob
+  $own "$sim" "$personality" --link "$dir/$name" $knobs >"$dir/$name.log" 2>&1 &
   pids="$pids $!"
   while [ ! -e "$dir/$name" ]; do sleep 0.02; done
   # -n: write nothing; avrdude signs on, enters programming mode and reads
   # the signature.
-  if $own avrdude -C /etc/avrdude.conf -c "$programmer" -p m328p -P "$dir/$name" \
-       -b "$baud" -n "$@" >"$dir/$name.out" 2>&1 &&
-     grep -qi "device signature = 0x1e950f" "$dir/$name.out"; then
-    echo "ok: avrdude -c $programmer reads 0x1e950f from portvet-sim $personality"
+  if $own avrdude -C /etc/avrdude.conf -c "$programmer" -p "$part" -P "$dir/$name" \
+       -b "$baud" -n "$@" >"$dir/$name.out" 2>&1; then
+    grep -qi "device signature = $want" "$dir/$name.out" && ok=1 || ok=0
   else
-    echo "FAIL: avrdude -c $programmer against portvet-sim $personality"
+    [ "$want" = fails ] && ok=1 || ok=0
+  fi
+  if [ "$ok" = 1 ]; then
+    echo "ok: avrdude -c $programmer: $want, from portvet-sim $personality$knobs"
+  else
+    echo "FAIL: avrdude -c $programmer against portvet-sim $personality$knobs"
     cat "$dir/$name.out" "$dir/$name.log"
     failures=$((failures + 1))
   fi
 }
-check stk500 stk500 stk500v1 115200
-check stk500v2 stk500v2 stk500v2 115200
-check avr910 avr910 avr910 19200 -x devcode=0x74
-check avr109 avr109 butterfly 19200
+check stk500 0x1e950f stk500 stk500v1 115200 m328p
+check stk500v2 0x1e950f stk500v2 stk500v2 115200 m328p
+check avr910 0x1e950f avr910 avr910 19200 m328p -- -x devcode=0x74
+check avr109 0x1e950f avr109 butterfly 19200 m328p
+check updi 0x1e9221 serialupdi serialupdi 115200 t416
+check updi-230400 0x1e9221 serialupdi serialupdi 230400 t416
+check updi-2break 0x1e9221 serialupdi serialupdi 115200 t416 --double-break 1
+check updi-ftdi 0x1e9221 serialupdi serialupdi 115200 t416 --host ftdi
+check updi-bare fails serialupdi serialupdi 115200 t416 --target 0
+check updi-no-echo fails serialupdi serialupdi 115200 t416 --echo 0
+check updi-weak fails serialupdi serialupdi 115200 t416 --weak 5
 [ "$failures" -eq 0 ]
