@@ -131,7 +131,16 @@ struct sim_state {
   long position;        // echo: bytes seen
   sim_settings logged;  // echo: the line settings last logged
   sim_updi updi;        // serialupdi
+  long baud;            // the rate the device switched to; 0: --baud
 };
+
+// The device's UART rate now: what it switched to, --baud, or the tool's.
+static inline uint32_t sim_device_rate(const sim_knobs *k, const sim_state *s,
+                                       uint32_t tool_rate) {
+  return s->baud != 0   ? (uint32_t)s->baud
+         : k->baud != 0 ? (uint32_t)k->baud
+                        : tool_rate;
+}
 
 // Byte i (0 first) of the chip's signature.
 static inline unsigned char sim_signature(const sim_knobs *k, int i) {
@@ -151,6 +160,11 @@ sim_action sim_stk500v2(const sim_knobs *k, sim_state *s,
 sim_action sim_serialupdi(const sim_knobs *k, sim_state *s,
                           const sim_settings *line, unsigned char byte,
                           unsigned char *out, size_t *out_len);
+sim_action sim_jtag2updi(const sim_knobs *k, sim_state *s,
+                         const sim_settings *line, unsigned char byte,
+                         unsigned char *out, size_t *out_len);
+// A JTAGICE mkII message's CRC-16 (CCITT, reflected, from 0xFFFF).
+uint16_t sim_jtag_crc(const unsigned char *bytes, size_t len);
 sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
                     size_t in_len, unsigned char *out, size_t *out_len);
 

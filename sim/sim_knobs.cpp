@@ -18,6 +18,7 @@ static const struct {
     {"echo", SIM_ECHO},
     {"noise", SIM_NOISE},
     {"serialupdi", SIM_SERIALUPDI},
+    {"jtag2updi", SIM_JTAG2UPDI},
 };
 
 // How a knob's value is read.
@@ -57,7 +58,8 @@ static const sim_knob_def sim_knob_defs[] = {
     {"baud", SIM_DEVICES, SIM_NUMBER, SIM_AT(baud),
      "the device's UART rate, in baud: the tool at another rate hears and "
      "sends garbage; 0: the tool's own rate, as a loopback wire has "
-     "(stk500, stk500v2: 115200; avr910, avr109: 19200; echo: 0)"},
+     "(stk500, stk500v2: 115200; avr910, avr109: 19200; jtag2updi: 19200 "
+     "until a host sets another; echo, serialupdi: 0)"},
     {"pace", SIM_DEVICES, SIM_NUMBER, SIM_AT(pace),
      "1 (default): every byte takes ten bit times on the line at its "
      "sender's rate; 0: an ideal line, with no time and no rate (--baud "
@@ -204,12 +206,12 @@ static const sim_knob_def sim_knob_defs[] = {
     {"echo", SIM_SERIALUPDI, SIM_NUMBER, SIM_AT(echo),
      "1 (default): every byte the tool sends comes back first; 0: nothing "
      "comes back (an RX LED that loads the line)"},
-    {"double-break", SIM_UPDI, SIM_NUMBER, SIM_AT(double_break),
+    {"double-break", SIM_SERIALUPDI, SIM_NUMBER, SIM_AT(double_break),
      "1: the chip hears nothing until two breaks came in a row"},
     {"weak", SIM_SERIALUPDI, SIM_NUMBER, SIM_AT(weak),
      "a weak line: every Nth byte the tool sends crosses with its lowest "
      "bit flipped; 0: never"},
-    {"updi-rev", SIM_UPDI, SIM_NUMBER, SIM_AT(updi_rev),
+    {"updi-rev", SIM_SERIALUPDI, SIM_NUMBER, SIM_AT(updi_rev),
      "the UPDI revision STATUSA holds in its high nibble (default 3)"},
 };
 
@@ -227,17 +229,17 @@ static void sim_personality_list(int mask, char *out) {
 }
 
 static void sim_usage(FILE *to) {
-  fprintf(
-      to,
-      "usage: portvet-sim stk500|stk500v2|avr910|avr109|echo|noise|serialupdi "
-      "[--link PATH] "
-      "[--KNOB VALUE]...\n"
-      "Plays a serial device on a pseudo-terminal: prints the path of "
-      "its slave side,\n"
-      "links it to PATH, and logs every command it receives with the "
-      "line settings.\n"
-      "noise sends 32 random bytes every millisecond and takes no "
-      "knob.\n\n");
+  fprintf(to,
+          "usage: portvet-sim "
+          "stk500|stk500v2|avr910|avr109|echo|noise|serialupdi|jtag2updi "
+          "[--link PATH] "
+          "[--KNOB VALUE]...\n"
+          "Plays a serial device on a pseudo-terminal: prints the path of "
+          "its slave side,\n"
+          "links it to PATH, and logs every command it receives with the "
+          "line settings.\n"
+          "noise sends 32 random bytes every millisecond and takes no "
+          "knob.\n\n");
   for (const sim_knob_def &d : sim_knob_defs) {
     char personalities[64];
     sim_personality_list(d.personalities, personalities);
@@ -266,7 +268,7 @@ static void sim_manual(void) {
       ".BR \\-\\-link ),\n"
       "then plays the device on the master side until it is ended: an "
       "STK500 programmer, an AVR910 programmer, a TXD\\-RXD loopback, a "
-      "SerialUPDI adapter with or without a UPDI chip, or "
+      "SerialUPDI adapter with or without a UPDI chip, jtag2updi, or "
       "noise (32 random bytes every millisecond).\n"
       "Each later line logs a command the device received, every byte in "
       "hex with printable ones beside it (53(S)), and the line settings "
@@ -301,6 +303,7 @@ static void sim_manual(void) {
 static void sim_defaults(sim_knobs *k, int personality) {
   memset(k, 0, sizeof *k);
   k->baud = personality == SIM_STK500 || personality == SIM_STK500V2 ? 115200
+            : personality == SIM_JTAG2UPDI                           ? 19200
             : personality == SIM_AVR910 || personality == SIM_AVR109 ? 19200
                                                                      : 0;
   k->pace = 1;
@@ -475,7 +478,7 @@ int sim_parse(int argc, char **argv, sim_knobs *k, int *personality,
     if (argc >= 2) {
       fprintf(stderr,
               "portvet-sim: unknown personality '%s' (stk500, stk500v2, "
-              "avr910, avr109, echo, noise or serialupdi)\n",
+              "avr910, avr109, echo, noise, serialupdi or jtag2updi)\n",
               argv[1]);
     } else {
       sim_usage(stderr);

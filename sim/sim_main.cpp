@@ -261,12 +261,13 @@ static sim_action sim_hear(sim_link *l, const sim_knobs *k, sim_state *s,
   static unsigned char out[1024 * 8];
   size_t out_len = 0;
   sim_action action = SIM_GO_ON;
-  uint32_t device_rate =
-      k->baud != 0 ? (uint32_t)k->baud : (uint32_t)line->baud;
+  uint32_t device_rate = sim_device_rate(k, s, (uint32_t)line->baud);
   if (personality == SIM_ECHO) {
     action = sim_echo(k, s, &got->byte, 1, out, &out_len);
   } else if (personality == SIM_SERIALUPDI) {
     action = sim_serialupdi(k, s, line, got->byte, out, &out_len);
+  } else if (personality == SIM_JTAG2UPDI) {
+    action = sim_jtag2updi(k, s, line, got->byte, out, &out_len);
   } else {
     long foreign = s->foreign;
     action = personality == SIM_STK500
@@ -338,7 +339,7 @@ static int sim_device(int master, int slave, int opens, int personality,
     // Each side sends at its own rate; a device at rate 0 follows the
     // tool. Unpaced, the line is ideal and has no rate.
     uint32_t tool_rate = (uint32_t)line.baud;
-    uint32_t device_rate = k->baud != 0 ? (uint32_t)k->baud : tool_rate;
+    uint32_t device_rate = sim_device_rate(k, &state, tool_rate);
     uint64_t next = sim_min(line_next_ns(&link.to_device, device_rate),
                             line_next_ns(&link.to_tool, tool_rate));
     next = sim_min(next, line_host_due(&link.host));
@@ -390,7 +391,7 @@ static int sim_device(int master, int slave, int opens, int personality,
     // give the bytes the rate of old).
     sim_read_settings(master, &line);
     tool_rate = (uint32_t)line.baud;
-    device_rate = k->baud != 0 ? (uint32_t)k->baud : tool_rate;
+    device_rate = sim_device_rate(k, &state, tool_rate);
     uint32_t tool_tx = k->pace ? tool_rate : 0;
     if (n_in > 0) {
       ssize_t n = n_in;

@@ -4,9 +4,10 @@
 # (-c stk500v2), an AVR910 programmer (-c avr910) and an AVR109 bootloader
 # (-c butterfly); and an ATtiny416's through a SerialUPDI adapter (-c
 # serialupdi), also where the chip answers only after a double break and
-# behind a USB bridge's latency. Proves the simulator speaks each dialect
+# behind a USB bridge's latency, and through jtag2updi (-c jtag2updi). Proves the simulator speaks each dialect
 # as a real host expects it; and avrdude fails, as users report, where the
-# adapter has no chip, no echo, or a weak line.
+# adapter has no chip, no echo, or a weak line, and where jtag2updi has no
+# chip.
 #   avrdude_test.sh PORTVET_SIM
 set -e
 sim=$1
@@ -58,4 +59,6 @@ check updi-ftdi 0x1e9221 serialupdi serialupdi 115200 t416 --host ftdi
 check updi-bare fails serialupdi serialupdi 115200 t416 --target 0
 check updi-no-echo fails serialupdi serialupdi 115200 t416 --echo 0
 check updi-weak fails serialupdi serialupdi 115200 t416 --weak 5
+check jtag2updi 0x1e9221 jtag2updi jtag2updi 115200 t416
+check jtag2updi-bare fails jtag2updi jtag2updi 115200 t416 --target 0
 [ "$failures" -eq 0 ]
