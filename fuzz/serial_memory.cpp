@@ -53,6 +53,8 @@ void serial_close(serial_port *port) {
 
 void serial_setup(serial_port *, uint32_t, int32_t) {}
 
+void serial_setup_framed(serial_port *, uint32_t, int32_t, serial_framing) {}
+
 int serial_read(serial_port *, unsigned char *buf, uint32_t n, uint32_t *got) {
   *got = 0;
   int c = memory_next();

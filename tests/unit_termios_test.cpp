@@ -26,25 +26,34 @@ termios LeftByAnotherProgram() {
 
 struct RateCase {
   int32_t baud;
+  serial_framing framing;
   int standard;  // 1: set in the termios; 0: left to the custom-rate call
   speed_t speed;
+  tcflag_t framed;  // PARENB and CSTOPB as the framing wants them
 };
 
-TEST(SerialTermios, Raw8N1WithoutFlowControl) {
+// 8N1 for every programmer and bootloader; UPDI's 8E2, and its break (a
+// zero at 300 baud, 8E1), whatever framing the port had (7O2 here).
+TEST(SerialTermios, RawWithoutFlowControl) {
   const RateCase cases[] = {
-      {115200, 1, B115200},
-      {600, 1, B600},
-      {256000, 0, B9600},  // no Bnnn constant: the rate it had stays here
-      {31250, 0, B9600},
+      {115200, SERIAL_8N1, 1, B115200, 0},
+      {600, SERIAL_8N1, 1, B600, 0},
+      {256000, SERIAL_8N1, 0, B9600, 0},  // no Bnnn: the rate it had stays
+      {31250, SERIAL_8N1, 0, B9600, 0},
+      {115200, SERIAL_8E2, 1, B115200, PARENB | CSTOPB},
+      {230400, SERIAL_8E2, 1, B230400, PARENB | CSTOPB},
+      {300, SERIAL_8E1, 1, B300, PARENB},
   };
   for (const RateCase &c : cases) {
     termios had = LeftByAnotherProgram();
     termios want;
-    EXPECT_EQ(serial_termios_for(&had, c.baud, &want), c.standard) << c.baud;
+    EXPECT_EQ(serial_termios_for(&had, c.baud, c.framing, &want), c.standard)
+        << c.baud;
     EXPECT_EQ(cfgetispeed(&want), c.speed) << c.baud;
     EXPECT_EQ(cfgetospeed(&want), c.speed) << c.baud;
     EXPECT_EQ(want.c_cflag & CSIZE, (tcflag_t)CS8) << c.baud;
-    EXPECT_EQ(want.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u) << c.baud;
+    EXPECT_EQ(want.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS), c.framed)
+        << c.baud << " framing " << c.framing;
     EXPECT_EQ(want.c_cflag & (CREAD | CLOCAL), (tcflag_t)(CREAD | CLOCAL));
     EXPECT_EQ(want.c_cflag & HUPCL, (tcflag_t)HUPCL) << "kept as it was";
     EXPECT_EQ(want.c_iflag & (IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR |

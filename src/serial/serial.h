@@ -92,12 +92,22 @@ void serial_device_id(const char *name, char *id, size_t size);
 // SIGTERM) puts them back too, before the program ends.
 void serial_close(serial_port *port);
 
+// A line's framing: 8 data bits, then no parity and one stop bit (every
+// programmer and bootloader but UPDI's), or even parity and one or two stop
+// bits (UPDI: 8E2, and 8E1 for the zero at 300 baud that is its break).
+enum serial_framing { SERIAL_8N1, SERIAL_8E1, SERIAL_8E2 };
+
 // Line setup: the given baud rate, 8 data bits, no parity, one stop bit, and
 // all timeouts equal to timeout_ms. A setting the port refuses is ignored and
 // the port is used with what it has; when the rate it runs at is another
 // than asked, standard error says so once, e.g. "portvet: COM1 runs at
 // 115200 baud, not 256000: the port refused that rate".
 void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud);
+
+// The same in another framing. Parity is sent, not checked: a byte with a
+// wrong parity bit comes through as it is.
+void serial_setup_framed(serial_port *port, uint32_t timeout_ms, int32_t baud,
+                         serial_framing framing);
 
 // Reads up to n bytes. Returns 1 with *got set to the count that came (below
 // n when the timeout ran out), or 0 on a port failure (including a hang-up).

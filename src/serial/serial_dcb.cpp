@@ -1,6 +1,7 @@
 #include "serial_dcb.h"
 
-void serial_dcb_for(const DCB *had, int32_t baud, DCB *want) {
+void serial_dcb_for(const DCB *had, int32_t baud, serial_framing framing,
+                    DCB *want) {
   // XON/XOFF would swallow 0x11 and 0x13, null stripping 0x00, DSR
   // sensitivity every byte on a three-wire cable (DSR low), an error
   // character or abort-on-error would change or stop the data, and the tool
@@ -10,8 +11,10 @@ void serial_dcb_for(const DCB *had, int32_t baud, DCB *want) {
   want->DCBlength = sizeof *want;
   want->BaudRate = (DWORD)baud;
   want->ByteSize = 8;
-  want->Parity = NOPARITY;
-  want->StopBits = ONESTOPBIT;
+  // UPDI's even parity goes out with every byte; fParity stays off, so
+  // that a byte whose parity bit came wrong is read as it is.
+  want->Parity = framing == SERIAL_8N1 ? NOPARITY : EVENPARITY;
+  want->StopBits = framing == SERIAL_8E2 ? TWOSTOPBITS : ONESTOPBIT;
   want->fBinary = TRUE;
   want->fParity = FALSE;
   want->fOutX = FALSE;

@@ -213,6 +213,11 @@ void serial_close(serial_port *port) {
 }
 
 void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
+  serial_setup_framed(port, timeout_ms, baud, SERIAL_8N1);
+}
+
+void serial_setup_framed(serial_port *port, uint32_t timeout_ms, int32_t baud,
+                         serial_framing framing) {
   port->timeout_ms = timeout_ms;
   port->interval_ms = serial_interval_ms(timeout_ms, baud, &port->host);
   struct termios had;
@@ -220,7 +225,7 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   if (tcgetattr(port->fd, &had) != 0) {
     return;
   }
-  int standard = serial_termios_for(&had, baud, &want);
+  int standard = serial_termios_for(&had, baud, framing, &want);
   // As on Windows, a setting the port refuses leaves it as it was. Once
   // an interrupt puts the ports back, no setup changes one again.
   interrupt_section section;

@@ -20,7 +20,7 @@ static const serial_rate serial_rates[] = {
 };
 
 int serial_termios_for(const struct termios *had, int32_t baud,
-                       struct termios *want) {
+                       serial_framing framing, struct termios *want) {
   *want = *had;
   // Every byte value passes both ways untouched: XON/XOFF would swallow
   // 0x11 and 0x13, canonical mode and CR/LF mapping would hold back or
@@ -29,11 +29,20 @@ int serial_termios_for(const struct termios *had, int32_t baud,
                                IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
   want->c_oflag &= ~(tcflag_t)OPOST;
   want->c_lflag &= ~(tcflag_t)(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  want->c_cflag &= ~(tcflag_t)(CSIZE | PARENB | CSTOPB);
+  want->c_cflag &= ~(tcflag_t)(CSIZE | PARENB | PARODD | CSTOPB);
 #ifdef CRTSCTS
   want->c_cflag &= ~(tcflag_t)CRTSCTS;
 #endif
   want->c_cflag |= CS8 | CREAD | CLOCAL;
+  // UPDI's even parity goes out with every byte (even: PARODD, which
+  // another program may have left, is cleared above); INPCK stays off, so
+  // that a byte whose parity bit came wrong is read as it is, not dropped.
+  if (framing != SERIAL_8N1) {
+    want->c_cflag |= PARENB;
+  }
+  if (framing == SERIAL_8E2) {
+    want->c_cflag |= CSTOPB;
+  }
   want->c_cc[VMIN] = 1;
   want->c_cc[VTIME] = 0;
   for (const serial_rate &rate : serial_rates) {

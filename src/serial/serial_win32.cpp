@@ -237,6 +237,11 @@ void serial_close(serial_port *port) {
 }
 
 void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
+  serial_setup_framed(port, timeout_ms, baud, SERIAL_8N1);
+}
+
+void serial_setup_framed(serial_port *port, uint32_t timeout_ms, int32_t baud,
+                         serial_framing framing) {
   // Results are ignored: a port that refuses a setting is used with what it
   // has; but the rate it runs at is read back (a loopback passes at any
   // rate, so a test at another rate would say nothing about the one asked).
@@ -245,7 +250,7 @@ void serial_setup(serial_port *port, uint32_t timeout_ms, int32_t baud) {
   ZeroMemory(&had, sizeof had);
   had.DCBlength = sizeof had;
   GetCommState(port->handle, &had);
-  serial_dcb_for(&had, baud, &want);
+  serial_dcb_for(&had, baud, framing, &want);
   // Once a console event puts the ports back, no setup changes one again.
   interrupt_section section;
   interrupt_enter(&section);

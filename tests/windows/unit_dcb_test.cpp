@@ -36,17 +36,33 @@ static DCB left_by_another_program(void) {
 }
 
 int main(void) {
-  const long rates[] = {600, 115200, 256000, 31250};
-  for (long rate : rates) {
+  // 8N1 for every programmer and bootloader; UPDI's 8E2, and its break (a
+  // zero at 300 baud, 8E1), whatever the port had (7E2, parity checked).
+  const struct {
+    long rate;
+    serial_framing framing;
+    unsigned long parity;
+    unsigned long stop_bits;
+  } cases[] = {
+      {600, SERIAL_8N1, NOPARITY, ONESTOPBIT},
+      {115200, SERIAL_8N1, NOPARITY, ONESTOPBIT},
+      {256000, SERIAL_8N1, NOPARITY, ONESTOPBIT},
+      {31250, SERIAL_8N1, NOPARITY, ONESTOPBIT},
+      {115200, SERIAL_8E2, EVENPARITY, TWOSTOPBITS},
+      {230400, SERIAL_8E2, EVENPARITY, TWOSTOPBITS},
+      {300, SERIAL_8E1, EVENPARITY, ONESTOPBIT},
+  };
+  for (const auto &c : cases) {
+    long rate = c.rate;
     DCB had = left_by_another_program();
     DCB want;
-    serial_dcb_for(&had, rate, &want);
+    serial_dcb_for(&had, rate, c.framing, &want);
     char name[32];
-    snprintf(name, sizeof name, "%ld baud", rate);
+    snprintf(name, sizeof name, "%ld baud, framing %d", rate, (int)c.framing);
     check(name, "BaudRate", want.BaudRate, (unsigned long)rate);
     check(name, "ByteSize", want.ByteSize, 8);
-    check(name, "Parity", want.Parity, NOPARITY);
-    check(name, "StopBits", want.StopBits, ONESTOPBIT);
+    check(name, "Parity", want.Parity, c.parity);
+    check(name, "StopBits", want.StopBits, c.stop_bits);
     check(name, "fBinary", want.fBinary, TRUE);
     check(name, "fParity", want.fParity, FALSE);
     check(name, "fOutX", want.fOutX, FALSE);
