@@ -198,9 +198,9 @@ static size_t updi_hear(const sim_knobs *k, sim_updi *u,
     return 0;
   }
   if (k->double_break && u->breaks < 2) {
-    return 0;  // its link needs two breaks before it hears anything
+    u->breaks = 0;  // its link needs two breaks in a row first
+    return 0;
   }
-  u->breaks = k->double_break ? 2 : 0;
   if (!u->listening) {
     return 0;
   }

@@ -30,8 +30,10 @@ void PrintTo(const IdCase &c, std::ostream *os) { *os << c.name; }
 // erase, load address, universal, program; STK500 v2: the same by body;
 // AVR910 and AVR109: erase, program mode, select, address, writes, exit),
 // or, of a programmer, reads the signature (that needs programming mode;
-// a bootloader reads its own chip's). Whatever a device hears, at its own
-// rate or garbled from another, must be none of these.
+// a bootloader reads its own chip's); of a UPDI chip, any instruction but
+// LDCS and the SIB read (a key, a store, a memory read); of jtag2updi, any
+// command but the sign-on. Whatever a device hears, at its own rate or
+// garbled from another, must be none of these.
 bool Harmful(const std::string &who, const std::vector<int> &bytes,
              bool bootloader) {
   if (bytes.empty()) return false;
@@ -47,6 +49,13 @@ bool Harmful(const std::string &who, const std::vector<int> &bytes,
     return (c == 0x1B && !bootloader) || c == 0x02 || c == 0x04 || c == 0x06 ||
            c == 0x07 || (c >= 0x10 && c <= 0x13) || c == 0x15 || c == 0x17 ||
            c == 0x19 || c == 0x1D;
+  }
+  if (who == "updi") {
+    int op = bytes.size() < 2 ? 0 : bytes[1];
+    return !((op >= 0x80 && op <= 0x8F) || (op >= 0xE4 && op <= 0xE7));
+  }
+  if (who == "jtag2updi") {
+    return bytes.size() < 9 || bytes[8] != 0x01;
   }
   if (who == "avr910" || who == "avr109") {
     return (bytes[0] == 's' && !bootloader) ||
@@ -128,6 +137,12 @@ std::string Avr910At(int baud) {
          "1.0, serial, at " +
          std::to_string(baud) + " baud; decided by 'S' 41 56 52 20 49 53 50";
 }
+
+const char kSerialUpdi[] =
+    "a SerialUPDI adapter with a UPDI chip on its wire: tinyAVR, UPDI "
+    "revision 3 (\"tinyAVR P:0D:1-3M2 (01.59B14.0)\"), at 115200 baud; the "
+    "echo comes back whole at 57600, 115200 and 230400 baud; decided by "
+    "LDCS STATUSA 30, SIB 74 69 6E 79 41 56 52 20";
 
 // What a bootloader reads of its own chip (the simulator's: an
 // ATmega328P). A programmer is never asked: see Harmful.
@@ -224,6 +239,33 @@ INSTANTIATE_TEST_SUITE_P(
                "a loopback: what the tool sends comes back as it was sent at "
                "115200 baud (TXD joined to RXD, or an adapter that echoes), "
                "not a programmer",
+               false,
+               nullptr},
+        // The newer AVRs' programmers: a SerialUPDI adapter with a chip
+        // (one that answers only after a double break too), one with
+        // nothing on its wire (its echo, as a loopback's), jtag2updi.
+        IdCase{"SerialUpdi", {"serialupdi"}, kSerialUpdi, false, nullptr},
+        IdCase{"SerialUpdiAfterDoubleBreak",
+               {"serialupdi", "--double-break", "1"},
+               std::regex_replace(kSerialUpdi, std::regex("115200 baud"),
+                                  std::string("115200 baud, which answers only "
+                                              "after a double break (its link "
+                                              "was left in a state one break "
+                                              "does not clear)")),
+               false,
+               nullptr},
+        IdCase{"SerialUpdiWithoutChip",
+               {"serialupdi", "--target", "0"},
+               "a loopback: what the tool sends comes back as it was sent at "
+               "115200 baud (TXD joined to RXD, or an adapter that echoes), "
+               "not a programmer",
+               false,
+               nullptr},
+        IdCase{"Jtag2updi",
+               {"jtag2updi"},
+               "jtag2updi or a JTAGICE mkII: JTAGICE mkII \"JTAGICE mkII\", "
+               "hardware 1, firmware 7.00, at 19200 baud; decided by sign-on "
+               "86 01 01 00 07 01 01 00 07 01",
                false,
                nullptr},
         IdCase{"NothingThere",

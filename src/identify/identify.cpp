@@ -12,6 +12,7 @@
 #include "identify_plan.h"
 #include "identify_query.h"
 #include "identify_unasked.h"
+#include "identify_updi.h"
 
 namespace {
 
@@ -72,11 +73,7 @@ void id_uncertain(const char *name, id_session *s, const id_run_result *run) {
   const unsigned char *bytes = NULL;
   size_t n = 0;
   if (run->found.outcome == ID_ECHO) {
-    report_out(
-        "%s: a loopback: what the tool sends comes back as it was sent at "
-        "%ld baud (TXD joined to RXD, or an adapter that echoes), not a "
-        "programmer\n",
-        name, (long)run->baud);
+    id_updi_port(name, s, run->baud);
   } else if (run->found.outcome == ID_FAILED) {
     id_failed_line(name, &run->found, run->baud);
   } else if (id_first_unasked(s, &bytes, &n)) {
@@ -115,6 +112,11 @@ void id_uncertain(const char *name, id_session *s, const id_run_result *run) {
         "%s: nothing answers: no byte came back at 115200, 57600, 38400, "
         "19200, 9600 baud to any family's query: not connected, the wrong "
         "port, no power, or a device that keeps silent at these rates\n",
+        name);
+    report_err(
+        "portvet: %s: a SerialUPDI adapter whose echo does not come back "
+        "(an RX LED or a series resistor that loads the line) keeps silent "
+        "too\n",
         name);
   }
 }

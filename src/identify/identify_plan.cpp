@@ -36,7 +36,7 @@ enum id_step_kind {
   ID_REOPEN,  // the port closed and opened again: a board restarts
 };
 
-enum id_family_kind { ID_V1, ID_V2, ID_910 };
+enum id_family_kind { ID_V1, ID_V2, ID_910, ID_MKII };
 
 struct id_step {
   int kind;
@@ -100,6 +100,9 @@ const id_step id_port_plan[] = {
     {ID_ASK, 38400, ID_910, 0, 0},
     {ID_ASK, 19200, ID_910, 0, 0},
     {ID_ASK, 9600, ID_910, 0, 0},
+    // jtag2updi, as a JTAGICE mkII, signs on at 19200 (and ignores what
+    // is no message of its own).
+    {ID_ASK, 19200, ID_MKII, 0, 0},
     // Round 2: a second reset for the boards at 57600, then 19200 behind
     // them (the 57600 query costs ATmegaBOOT at 19200 one stray byte; its
     // own query waits in its UART if it is deaf still).
@@ -130,6 +133,7 @@ const id_step id_program_plan[] = {
     {ID_ASK, 38400, ID_910, 0, 0},
     {ID_ASK, 19200, ID_910, 0, 0},
     {ID_ASK, 9600, ID_910, 0, 0},
+    {ID_ASK, 19200, ID_MKII, 0, 0},
 };
 
 void id_ask_family(id_session *s, int family, id_found *found) {
@@ -140,6 +144,9 @@ void id_ask_family(id_session *s, int family, id_found *found) {
       break;
     case ID_V2:
       id_stk500v2(s, found);
+      break;
+    case ID_MKII:
+      id_jtagmkii(s, found);
       break;
     default:
       id_avr910(s, found);

@@ -120,6 +120,8 @@ void id_stk500v1(id_session *s, id_found *found);
 void id_stk500v1_board(id_found *found);
 void id_stk500v2(id_session *s, id_found *found);
 void id_avr910(id_session *s, id_found *found);
+// jtag2updi, or a JTAGICE mkII on its serial port: the sign-on.
+void id_jtagmkii(id_session *s, id_found *found);
 
 // What a board's bootloader reads of its own chip: its three signature
 // bytes into found->chip (has_chip set), first byte first. Asked of a
@@ -142,6 +144,15 @@ void id_chip(const id_found *f, char *out, size_t size);
 uint32_t id_stk500v1_knock(unsigned char *out);
 uint32_t id_stk500v2_knock(unsigned char *out);
 uint32_t id_avr910_knock(unsigned char *out);
+// JTAGICE mkII: the sign-on message.
+uint32_t id_jtagmkii_knock(unsigned char *out);
+
+// A JTAGICE mkII message's CRC-16 (CCITT, reflected, from FFFF).
+uint16_t id_jtagmkii_crc(const unsigned char *bytes, size_t n);
+
+// Whether bytes are one whole JTAGICE mkII message (start, length, token,
+// CRC): its body's length, -1 when they are not.
+int id_jtagmkii_whole(const unsigned char *bytes, size_t n);
 
 // Whether bytes are, whole, a family's answer to its first query: 14 10;
 // a message that answers the sign-on; seven characters. Then found has

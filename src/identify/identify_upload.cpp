@@ -41,6 +41,13 @@ void id_upload(const id_found *f, int32_t baud, char *out, size_t size) {
     programmer = "avr910";
   } else if (strcmp(f->family, "AVR109") == 0) {
     programmer = "avr109";
+  } else if (strcmp(f->family, "JTAGICE mkII") == 0) {
+    // avrdude signs on at 19200 and goes to the rate of its -b (115200
+    // by default) itself.
+    snprintf(out, size,
+             "to program a chip through it: avrdude -c jtag2updi (a "
+             "JTAGICE mkII's own: -c jtag2)");
+    return;
   }
   if (programmer == NULL || f->role == ID_DEVICE) {
     return;
