@@ -261,6 +261,27 @@ INSTANTIATE_TEST_SUITE_P(
                "not a programmer",
                false,
                nullptr},
+        // No echo (an RX LED that loads the line): as silent as nothing.
+        IdCase{"SerialUpdiNoEcho",
+               {"serialupdi", "--echo", "0"},
+               "nothing answers: no byte came back at 115200, 57600, 38400, "
+               "19200, 9600 baud to any family's query: not connected, the "
+               "wrong port, no power, or a device that keeps silent at these "
+               "rates",
+               false,
+               nullptr},
+        // A weak line: every 40th byte the tool sends crosses flipped,
+        // which hits the 16 bytes at 230400 and no other.
+        IdCase{"SerialUpdiWeakLine",
+               {"serialupdi", "--weak", "40"},
+               std::regex_replace(
+                   kSerialUpdi,
+                   std::regex("whole at 57600, 115200 and 230400 baud"),
+                   std::string("whole at 57600 and 115200 baud, changed at "
+                               "230400 baud (a weak line: a series resistor "
+                               "too large, or an RX LED that loads it)")),
+               false,
+               nullptr},
         IdCase{"Jtag2updi",
                {"jtag2updi"},
                "jtag2updi or a JTAGICE mkII: JTAGICE mkII \"JTAGICE mkII\", "
@@ -391,8 +412,10 @@ TEST(Bench, EveryPortNamedAtOnce) {
   struct Port {
     const char *tty, *vid, *pid;
     std::vector<std::string> sim;
-    std::string line;    // after the tty's head
-    std::string upload;  // what reaches it from avrdude; "" nothing
+    std::string line;  // after the tty's head
+    // Its note on standard error: what reaches it from avrdude, or what a
+    // loopback would be as a SerialUPDI adapter; "" nothing.
+    std::string upload;
   };
   // An optiboot board behind the bridge named so.
   auto Board = [](const char *tty, const char *vid, const char *pid,
@@ -441,7 +464,10 @@ TEST(Bench, EveryPortNamedAtOnce) {
        " (CP210x, 10c4:ea60): a loopback: what the tool sends comes back as "
        "it was sent at 115200 baud (TXD joined to RXD, or an adapter that "
        "echoes), not a programmer",
-       ""},
+       "no UPDI chip answers after a break and a double break: if this is a "
+       "SerialUPDI adapter, nothing is on its wire (no chip, no power, or the "
+       "wire not on the UPDI pin); the echo comes back whole at 57600, 115200 "
+       "and 230400 baud"},
       // A clone Nano with optiboot: a board in the last four as well.
       Board("ttyUSB4", "1a86", "7523", "CH340"),
   };

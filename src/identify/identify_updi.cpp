@@ -207,6 +207,21 @@ void id_updi_family(const unsigned char *sib, char *out, size_t size) {
   snprintf(out, size, "%.*s", (int)(to - from), (const char *)sib + from);
 }
 
+// The rate to give avrdude: its default, 115200, where the echo came back
+// whole there; else the lowest rate where it did (a weak line fails the
+// fast rates first); 115200 where it did nowhere.
+int32_t id_updi_upload_rate(const int *echo) {
+  if (echo[1] == ID_ECHO_WHOLE) {
+    return ID_UPDI_BAUD;
+  }
+  for (int i = 0; i < ID_UPDI_RATES; i++) {
+    if (echo[i] == ID_ECHO_WHOLE) {
+      return id_updi_rates[i];
+    }
+  }
+  return ID_UPDI_BAUD;
+}
+
 }  // namespace
 
 int id_updi_check(id_session *s, id_updi_result *r) {
@@ -301,7 +316,7 @@ void id_updi_port(const char *name, id_session *s, int32_t echo_baud) {
   report_err(
       "portvet: %s: to program the chip through it: avrdude -c serialupdi "
       "-b %ld\n",
-      name, (long)ID_UPDI_BAUD);
+      name, (long)id_updi_upload_rate(r.echo));
   report_err(
       "portvet: %s: portvet -st would send its counting pattern through "
       "the chip's UPDI pin, UPDI instructions among it (55 and a store): "
