@@ -132,6 +132,7 @@ struct sim_state {
   sim_settings logged;  // echo: the line settings last logged
   sim_updi updi;        // serialupdi
   long baud;            // the rate the device switched to; 0: --baud
+  long replies;         // jtag2updi: answers sent
 };
 
 // The device's UART rate now: what it switched to, --baud, or the tool's.

@@ -159,6 +159,9 @@ sim_action sim_jtag2updi(const sim_knobs *k, sim_state *s,
   }
   out[7] = JTAG_TOKEN;
   crc = sim_jtag_crc(out, JTAG_HEADER + body);
+  if (s->replies++ < k->bad_sum_first) {
+    crc ^= 0x0100;  // its high byte wrong
+  }
   out[JTAG_HEADER + body] = (unsigned char)crc;
   out[JTAG_HEADER + body + 1] = (unsigned char)(crc >> 8);
   *out_len = JTAG_HEADER + body + 2;

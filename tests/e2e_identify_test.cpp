@@ -282,6 +282,24 @@ INSTANTIATE_TEST_SUITE_P(
                                "too large, or an RX LED that loads it)")),
                false,
                nullptr},
+        // An AVR DA's SIB: its family padded with four spaces in front.
+        IdCase{"SerialUpdiAvrDa",
+               {"serialupdi", "--id", "    AVR P:2D:1-3M2 (A3.KV00S.0)",
+                "--signature", "0x1E9632"},
+               "a SerialUPDI adapter with a UPDI chip on its wire: AVR, UPDI "
+               "revision 3 (\"AVR P:2D:1-3M2 (A3.KV00S.0)\"), at 115200 "
+               "baud; the echo comes back whole at 57600, 115200 and 230400 "
+               "baud; decided by LDCS STATUSA 30, SIB 20 20 20 20 41 56 52 20",
+               false,
+               nullptr},
+        // A jtag2updi whose answers' CRC is wrong: no family's.
+        IdCase{"Jtag2updiWrongCrc",
+               {"jtag2updi", "--bad-sum-first", "100"},
+               "something unknown: bytes that fit no family came at 19200 "
+               "baud \\(1B 00 00 1D 00 00 00 0E \\.\\.\\.\\): a device at "
+               "a rate no family uses, or in another protocol",
+               true,
+               nullptr},
         IdCase{"Jtag2updi",
                {"jtag2updi"},
                "jtag2updi or a JTAGICE mkII: JTAGICE mkII \"JTAGICE mkII\", "

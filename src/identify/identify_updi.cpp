@@ -181,16 +181,21 @@ void id_updi_echo_text(const int *echo, char *out, size_t size) {
   }
 }
 
-// The SIB as text: printable up to its end (its padding cut off).
+// The SIB as text: printable up to its end, its padding cut off (the AVR
+// Dx's family starts with four spaces).
 void id_updi_sib_text(const unsigned char *sib, char *out, size_t size) {
-  size_t n = 0;
+  size_t from = 0;
+  while (from < ID_UPDI_SIB && sib[from] == ' ') {
+    from++;
+  }
+  size_t n = from;
   while (n < ID_UPDI_SIB && sib[n] >= 0x20 && sib[n] < 0x7F) {
     n++;
   }
-  while (n > 0 && sib[n - 1] == ' ') {
+  while (n > from && sib[n - 1] == ' ') {
     n--;
   }
-  snprintf(out, size, "%.*s", (int)n, (const char *)sib);
+  snprintf(out, size, "%.*s", (int)(n - from), (const char *)sib + from);
 }
 
 // The chip's family, the SIB's first seven characters without their
