@@ -67,9 +67,10 @@ def pass_through(host, rate=115200):
 
 # The identify mode on an empty port: a first look for noise (40 ms) that
 # ends in its first 1.25 s wait (round 1: the board's query at 150 ms,
-# another at 1 s, answers awaited to 1.25 s), seven short queries (40 ms
-# each), a second reset and its wait (to 1.25 s again).
-ID_EMPTY = 1250 + 7 * 40 + 1250
+# another at 1 s, answers awaited to 1.25 s), eight short queries (40 ms
+# each: the programmers' rates, and jtag2updi's sign-on), a second reset
+# and its wait (to 1.25 s again).
+ID_EMPTY = 1250 + 8 * 40 + 1250
 
 FIRMWARE = os.path.join(BUILD, "tests", "firmware")
 FWHOST = os.path.join(FIRMWARE, "fwhost")
@@ -130,6 +131,11 @@ CASES = [
     ("identify, AVR109 bootloader at 19200 -id -c1", [["avr109"]],
      ["-id", "-c1"], None),
     ("identify, loopback -id -c1", [["echo"]], ["-id", "-c1"], None),
+    # The newer AVRs' programmers: a SerialUPDI adapter with a chip (its
+    # echo at once, then the UPDI check), and jtag2updi (asked last).
+    ("identify, SerialUPDI with a chip -id -c1", [["serialupdi"]],
+     ["-id", "-c1"], None),
+    ("identify, jtag2updi -id -c1", [["jtag2updi"]], ["-id", "-c1"], None),
     # Boards as the Arduino core ships them, on fwhost (when it is built):
     # the reset on open, the bootloader's wait, the program after it.
     ("identify, Uno (optiboot) -id -c1",
