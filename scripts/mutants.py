@@ -652,6 +652,10 @@ MUTANTS = [
      "  if (b[n - 2] != (crc & 0xFF) || b[n - 1] != (crc >> 8)) {",
      "  if (b[n - 2] != (crc & 0xFF)) {",
      "a JTAGICE mkII answer is believed with half its CRC wrong"),
+    ("id-mkii-once", "src/identify/identify_jtagmkii.cpp",
+     "attempt < 2 && n == 0", "attempt < 1 && n == 0",
+     "jtag2updi is asked its sign-on once: a parser that lost it to the "
+     "garbage before is taken for nothing"),
     ("id-mkii-crc-poly", "src/identify/identify_jtagmkii.cpp",
      "(uint16_t)((crc >> 1) ^ 0x8408)", "(uint16_t)((crc >> 1) ^ 0x1021)",
      "the CRC with CCITT's polynomial unreflected"),

@@ -95,6 +95,7 @@ struct sim_knobs {
   long double_break;  // 1: the chip hears nothing before two breaks
   long weak;          // every Nth byte the tool sends crosses flipped
   long updi_rev;      // the UPDI revision in STATUSA
+  long lose_first;    // jtag2updi: the first N messages dropped
 };
 
 // What a personality does with the bytes that came.
@@ -133,6 +134,7 @@ struct sim_state {
   sim_updi updi;        // serialupdi
   long baud;            // the rate the device switched to; 0: --baud
   long replies;         // jtag2updi: answers sent
+  long messages;        // jtag2updi: whole messages heard
 };
 
 // The device's UART rate now: what it switched to, --baud, or the tool's.

@@ -145,6 +145,9 @@ sim_action sim_jtag2updi(const sim_knobs *k, sim_state *s,
   sim_log("jtag2updi", s->frame, s->len, line);
   size_t len = s->len;
   s->len = 0;
+  if (s->messages++ < k->lose_first) {
+    return SIM_GO_ON;  // its start taken by garbage: dropped
+  }
   uint16_t crc = sim_jtag_crc(s->frame, len - 2);
   if ((crc & 0xFF) != s->frame[len - 2] || (crc >> 8) != s->frame[len - 1]) {
     return SIM_GO_ON;

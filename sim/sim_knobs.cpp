@@ -212,6 +212,9 @@ static const sim_knob_def sim_knob_defs[] = {
     {"weak", SIM_SERIALUPDI, SIM_NUMBER, SIM_AT(weak),
      "a weak line: every Nth byte the tool sends crosses with its lowest "
      "bit flipped; 0: never"},
+    {"lose-first", SIM_JTAG2UPDI, SIM_NUMBER, SIM_AT(lose_first),
+     "drop the first N messages unanswered, as a parser whose start byte "
+     "line garbage took drops the message after it"},
     {"updi-rev", SIM_SERIALUPDI, SIM_NUMBER, SIM_AT(updi_rev),
      "the UPDI revision STATUSA holds in its high nibble (default 3)"},
 };

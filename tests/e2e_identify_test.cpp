@@ -144,6 +144,11 @@ const char kSerialUpdi[] =
     "echo comes back whole at 57600, 115200 and 230400 baud; decided by "
     "LDCS STATUSA 30, SIB 74 69 6E 79 41 56 52 20";
 
+const char kJtag2updi[] =
+    "jtag2updi or a JTAGICE mkII: JTAGICE mkII \"JTAGICE mkII\", hardware 1, "
+    "firmware 7.00, at 19200 baud; decided by sign-on 86 01 01 00 07 01 01 00 "
+    "07 01";
+
 // What a bootloader reads of its own chip (the simulator's: an
 // ATmega328P). A programmer is never asked: see Harmful.
 const char kChip[] = ", on an ATmega328P (signature 1E 95 0F)";
@@ -300,13 +305,14 @@ INSTANTIATE_TEST_SUITE_P(
                "a rate no family uses, or in another protocol",
                true,
                nullptr},
-        IdCase{"Jtag2updi",
-               {"jtag2updi"},
-               "jtag2updi or a JTAGICE mkII: JTAGICE mkII \"JTAGICE mkII\", "
-               "hardware 1, firmware 7.00, at 19200 baud; decided by sign-on "
-               "86 01 01 00 07 01 01 00 07 01",
+        // One whose parser lost the first sign-on (a start byte in the
+        // garbage of the queries before): asked again, as avrdude does.
+        IdCase{"Jtag2updiLosesFirst",
+               {"jtag2updi", "--lose-first", "1"},
+               kJtag2updi,
                false,
                nullptr},
+        IdCase{"Jtag2updi", {"jtag2updi"}, kJtag2updi, false, nullptr},
         IdCase{"NothingThere",
                {"stk500", "--silent-after", "0"},
                "nothing answers: no byte came back at 115200, 57600, 38400, "

@@ -99,16 +99,18 @@ INSTANTIATE_TEST_SUITE_P(
                    kWire},
         // Replies in 4-byte pieces 50 ms apart, as a USB adapter's latency
         // timer delivers them: within an 80 ms inter-byte timeout (which
-        // never ends early) they make one reply. 100 ms apart, past a 20 ms
-        // timeout and past the gap the tool allows a pty (68 ms), the
-        // sign-on's 8-byte read ends after "AVR".
+        // never ends early) they make one reply. 200 ms apart, past a 20 ms
+        // timeout and far past the gap the tool allows a pty (68 ms), so
+        // that a kernel worker that hands the first piece on late (tens of
+        // ms on a loaded machine) cannot close it, the sign-on's 8-byte
+        // read ends after "AVR".
         Stk500Case{"RepliesInPiecesWithinTimeout",
                    {"--chunk", "4", "--gap", "50"},
                    {"-t80"},
                    Steps(kOk, kOk, kOk, kOk, kOk) + kVersion,
                    kWire},
         Stk500Case{"RepliesInPiecesPastTimeout",
-                   {"--chunk", "4", "--gap", "100"},
+                   {"--chunk", "4", "--gap", "200"},
                    {"-t20", "-r2"},
                    "Presence check...timeout\n" + Nothing(2),
                    ""},

@@ -70,8 +70,14 @@ void id_jtagmkii(id_session *s, id_found *found) {
   unsigned char sent[16];
   uint32_t size = id_jtagmkii_knock(sent);
   unsigned char reply[ID_MKII_HEADER + ID_MKII_MAX + 2];
-  // The header first: silence costs one short wait.
-  int n = id_exchange(s, sent, size, ID_WAIT_MS, reply, ID_MKII_HEADER);
+  // The header first: silence costs one short wait. Asked twice, as
+  // avrdude does (ten times): the queries of the other families at other
+  // rates reach it as garbage, and a start byte among them makes it drop
+  // the message that follows; it waits for a start again after that.
+  int n = 0;
+  for (int attempt = 0; attempt < 2 && n == 0; attempt++) {
+    n = id_exchange(s, sent, size, ID_WAIT_MS, reply, ID_MKII_HEADER);
+  }
   if (n < 0) {
     found->outcome = ID_FAILED;
     return;
