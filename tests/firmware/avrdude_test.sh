@@ -19,10 +19,17 @@ pids=""
 own=""
 command -v setpriv >/dev/null 2>&1 && own="setpriv --pdeathsig KILL --"
 trap 'kill $pids 2>/dev/null || true; rm -rf "$dir"' EXIT
-failures=0
+names=""
 # check NAME WANT PERSONALITY PROGRAMMER BAUD PART [KNOBS...] [-- AVRDUDE ARGS...]
 # WANT: the signature avrdude must read, or "fails" where it must not.
+# Each check runs beside the others (a failing avrdude waits out its
+# retries), and writes its line to NAME.report.
 check() {
+  names="$names $1"
+  run_check "$@" >"$dir/$1.report" 2>&1 &
+  pids="$pids $!"
+}
+run_check() {
   name=$1 want=$2 personality=$3 programmer=$4 baud=$5 part=$6
   shift 6
   knobs=""
@@ -30,7 +37,7 @@ check() {
   [ $# -gt 0 ] && shift
   # shellcheck disable=SC2086 # one word per knob
   $own "$sim" "$personality" --link "$dir/$name" $knobs >"$dir/$name.log" 2>&1 &
-  pids="$pids $!"
+  device=$!
   while [ ! -e "$dir/$name" ]; do sleep 0.02; done
   # -n: write nothing; avrdude signs on, enters programming mode and reads
   # the signature.
@@ -45,8 +52,8 @@ check() {
   else
     echo "FAIL: avrdude -c $programmer against portvet-sim $personality$knobs"
     cat "$dir/$name.out" "$dir/$name.log"
-    failures=$((failures + 1))
   fi
+  kill "$device" 2>/dev/null || true
 }
 check stk500 0x1e950f stk500 stk500v1 115200 m328p
 check stk500v2 0x1e950f stk500v2 stk500v2 115200 m328p
@@ -61,4 +68,10 @@ check updi-no-echo fails serialupdi serialupdi 115200 t416 --echo 0
 check updi-weak fails serialupdi serialupdi 115200 t416 --weak 5
 check jtag2updi 0x1e9221 jtag2updi jtag2updi 115200 t416
 check jtag2updi-bare fails jtag2updi jtag2updi 115200 t416 --target 0
+wait
+failures=0
+for name in $names; do
+  cat "$dir/$name.report"
+  grep -q "^FAIL" "$dir/$name.report" && failures=$((failures + 1))
+done
 [ "$failures" -eq 0 ]
