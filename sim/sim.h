@@ -166,8 +166,6 @@ sim_action sim_serialupdi(const sim_knobs *k, sim_state *s,
 sim_action sim_jtag2updi(const sim_knobs *k, sim_state *s,
                          const sim_settings *line, unsigned char byte,
                          unsigned char *out, size_t *out_len);
-// A JTAGICE mkII message's CRC-16 (CCITT, reflected, from 0xFFFF).
-uint16_t sim_jtag_crc(const unsigned char *bytes, size_t len);
 sim_action sim_echo(const sim_knobs *k, sim_state *s, const unsigned char *in,
                     size_t in_len, unsigned char *out, size_t *out_len);
 

@@ -39,7 +39,8 @@ enum {
   RSP_NO_TARGET_POWER = 0xAB,
 };
 
-uint16_t sim_jtag_crc(const unsigned char *bytes, size_t len) {
+// A message's CRC-16 (CCITT, reflected, from FFFF).
+static uint16_t sim_jtag_crc(const unsigned char *bytes, size_t len) {
   uint16_t crc = 0xFFFF;
   for (size_t i = 0; i < len; i++) {
     crc ^= bytes[i];

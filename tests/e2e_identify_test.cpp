@@ -138,6 +138,15 @@ std::string Avr910At(int baud) {
          std::to_string(baud) + " baud; decided by 'S' 41 56 52 20 49 53 50";
 }
 
+const char kLoopback[] =
+    "a loopback: what the tool sends comes back as it was sent at 115200 "
+    "baud (TXD joined to RXD, or an adapter that echoes), not a programmer";
+
+const char kNothing[] =
+    "nothing answers: no byte came back at 115200, 57600, 38400, 19200, 9600 "
+    "baud to any family's query: not connected, the wrong port, no power, or "
+    "a device that keeps silent at these rates";
+
 const char kSerialUpdi[] =
     "a SerialUPDI adapter with a UPDI chip on its wire: tinyAVR, UPDI "
     "revision 3 (\"tinyAVR P:0D:1-3M2 (01.59B14.0)\"), at 115200 baud; the "
@@ -239,13 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
                Avr109At(115200), false, nullptr},
         // Told apart: a loopback, an empty port, a device at a rate no
         // family uses (an STK500 at 31250), noise, a port that fails.
-        IdCase{"Loopback",
-               {"echo"},
-               "a loopback: what the tool sends comes back as it was sent at "
-               "115200 baud (TXD joined to RXD, or an adapter that echoes), "
-               "not a programmer",
-               false,
-               nullptr},
+        IdCase{"Loopback", {"echo"}, kLoopback, false, nullptr},
         // The newer AVRs' programmers: a SerialUPDI adapter with a chip
         // (one that answers only after a double break too), one with
         // nothing on its wire (its echo, as a loopback's), jtag2updi.
@@ -261,18 +264,13 @@ INSTANTIATE_TEST_SUITE_P(
                nullptr},
         IdCase{"SerialUpdiWithoutChip",
                {"serialupdi", "--target", "0"},
-               "a loopback: what the tool sends comes back as it was sent at "
-               "115200 baud (TXD joined to RXD, or an adapter that echoes), "
-               "not a programmer",
+               kLoopback,
                false,
                nullptr},
         // No echo (an RX LED that loads the line): as silent as nothing.
         IdCase{"SerialUpdiNoEcho",
                {"serialupdi", "--echo", "0"},
-               "nothing answers: no byte came back at 115200, 57600, 38400, "
-               "19200, 9600 baud to any family's query: not connected, the "
-               "wrong port, no power, or a device that keeps silent at these "
-               "rates",
+               kNothing,
                false,
                nullptr},
         // A weak line: every 40th byte the tool sends crosses flipped,
@@ -315,10 +313,7 @@ INSTANTIATE_TEST_SUITE_P(
         IdCase{"Jtag2updi", {"jtag2updi"}, kJtag2updi, false, nullptr},
         IdCase{"NothingThere",
                {"stk500", "--silent-after", "0"},
-               "nothing answers: no byte came back at 115200, 57600, 38400, "
-               "19200, 9600 baud to any family's query: not connected, the "
-               "wrong port, no power, or a device that keeps silent at these "
-               "rates",
+               kNothing,
                false,
                nullptr},
         IdCase{

@@ -79,12 +79,9 @@ void id_avr910(id_session *s, id_found *found) {
     return;
   }
   // Seven characters, and no more: text that streams goes on.
-  int trails = id_trails(s);
-  if (trails < 0) {
-    found->outcome = ID_FAILED;
+  if (id_answer_ended(s, unasked, found) < 0) {
     return;
   }
-  found->with_unasked = unasked || trails;
   memcpy(found->answer, reply, 7);
   found->n_answer = 7;
   id_decided(found, "'S'", reply, 7);

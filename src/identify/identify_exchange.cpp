@@ -104,16 +104,18 @@ int id_more(id_session *s, unsigned char *reply, uint32_t want) {
   return (int)got;
 }
 
-int id_trails(id_session *s) {
+int id_answer_ended(id_session *s, int unasked, id_found *found) {
   // The gap a read allows between two bytes of a reply: a byte that comes
   // within it belongs to the same burst.
   unsigned char buf[64];
   uint32_t got = 0;
   if (!serial_read_for(s->port, buf, sizeof buf, ID_WAIT_MS, &got)) {
+    found->outcome = ID_FAILED;
     return -1;
   }
   id_keep_unasked(s, buf, got);
-  return got > 0;
+  found->with_unasked = unasked || got > 0;
+  return 0;
 }
 
 void id_decided(id_found *found, const char *label, const unsigned char *bytes,

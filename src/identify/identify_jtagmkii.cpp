@@ -24,8 +24,7 @@ enum {
   ID_MKII_MAX = 64,      // bytes of an answer this mode reads at most
 };
 
-}  // namespace
-
+// A message's CRC-16 (CCITT, reflected, from FFFF).
 uint16_t id_jtagmkii_crc(const unsigned char *bytes, size_t n) {
   uint16_t crc = 0xFFFF;
   for (size_t i = 0; i < n; i++) {
@@ -37,6 +36,7 @@ uint16_t id_jtagmkii_crc(const unsigned char *bytes, size_t n) {
   return crc;
 }
 
+// The sign-on message into out (16 bytes): its length.
 uint32_t id_jtagmkii_knock(unsigned char *out) {
   const unsigned char sign_on[] = {
       ID_MKII_START, 0, 0, 1, 0, 0, 0, ID_MKII_TOKEN, ID_MKII_SIGN_ON};
@@ -47,6 +47,8 @@ uint32_t id_jtagmkii_knock(unsigned char *out) {
   return sizeof sign_on + 2;
 }
 
+// Whether bytes are one whole message (start, length, token, CRC): its
+// body's length, -1 when they are not.
 int id_jtagmkii_whole(const unsigned char *b, size_t n) {
   if (n < ID_MKII_HEADER + 2 || b[0] != ID_MKII_START ||
       b[7] != ID_MKII_TOKEN) {
@@ -63,6 +65,8 @@ int id_jtagmkii_whole(const unsigned char *b, size_t n) {
   }
   return (int)len;
 }
+
+}  // namespace
 
 void id_jtagmkii(id_session *s, id_found *found) {
   found->family = "JTAGICE mkII";
@@ -116,12 +120,9 @@ void id_jtagmkii(id_session *s, id_found *found) {
     id_other(found, reply, (size_t)n);
     return;
   }
-  int trails = id_trails(s);
-  if (trails < 0) {
-    found->outcome = ID_FAILED;
+  if (id_answer_ended(s, unasked, found) < 0) {
     return;
   }
-  found->with_unasked = unasked || trails;
   size_t name = 0;
   while (ID_MKII_NAME_AT + (int)name < body && name + 1 < sizeof found->name &&
          b[ID_MKII_NAME_AT + name] != '\0') {

@@ -102,9 +102,11 @@ int id_exchange(id_session *s, const unsigned char *cmd, uint32_t len,
 // or -1 on a port failure.
 int id_more(id_session *s, unsigned char *reply, uint32_t want);
 
-// Whether more bytes follow an answer that should have ended (they are
-// kept as unasked). Returns 1, 0, or -1 on a port failure.
-int id_trails(id_session *s);
+// An answer that should have ended there: bytes that follow it are kept as
+// unasked, and found->with_unasked says whether any came around it (or,
+// with unasked, before it). Returns 0, or -1 on a port failure (found then
+// ID_FAILED).
+int id_answer_ended(id_session *s, int unasked, id_found *found);
 
 // Appends "label b1 b2 ..." to found->decided.
 void id_decided(id_found *found, const char *label, const unsigned char *bytes,
@@ -144,15 +146,6 @@ void id_chip(const id_found *f, char *out, size_t size);
 uint32_t id_stk500v1_knock(unsigned char *out);
 uint32_t id_stk500v2_knock(unsigned char *out);
 uint32_t id_avr910_knock(unsigned char *out);
-// JTAGICE mkII: the sign-on message.
-uint32_t id_jtagmkii_knock(unsigned char *out);
-
-// A JTAGICE mkII message's CRC-16 (CCITT, reflected, from FFFF).
-uint16_t id_jtagmkii_crc(const unsigned char *bytes, size_t n);
-
-// Whether bytes are one whole JTAGICE mkII message (start, length, token,
-// CRC): its body's length, -1 when they are not.
-int id_jtagmkii_whole(const unsigned char *bytes, size_t n);
 
 // Whether bytes are, whole, a family's answer to its first query: 14 10;
 // a message that answers the sign-on; seven characters. Then found has

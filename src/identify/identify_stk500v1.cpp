@@ -81,12 +81,9 @@ void id_stk500v1(id_session *s, id_found *found) {
     return;
   }
   // The answer ends there; what follows it came unasked.
-  int trails = id_trails(s);
-  if (trails < 0) {
-    found->outcome = ID_FAILED;
+  if (id_answer_ended(s, unasked, found) < 0) {
     return;
   }
-  found->with_unasked = unasked || trails;
   found->n_other = 0;
   memcpy(found->answer, reply, 2);
   found->n_answer = 2;

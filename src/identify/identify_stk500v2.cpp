@@ -165,12 +165,9 @@ void id_stk500v2(id_session *s, id_found *found) {
     }
     return;
   }
-  int trails = id_trails(s);
-  if (trails < 0) {
-    found->outcome = ID_FAILED;
+  if (id_answer_ended(s, unasked, found) < 0) {
     return;
   }
-  found->with_unasked = unasked || trails;
   memcpy(found->answer, reply, (size_t)n);
   found->n_answer = (size_t)n;
   id_decided(found, "sign-on", reply, (size_t)n);

@@ -57,6 +57,15 @@ const unsigned char id_updi_pattern[] = {0xF0, 0x0F, 0xAA, 0x33, 0xCC, 0x81,
 // The echo at a rate: whole, changed, short (or none).
 enum id_echo_kind { ID_ECHO_WHOLE, ID_ECHO_CHANGED, ID_ECHO_SHORT };
 
+// What the check of an adapter that echoes found.
+struct id_updi_result {
+  int echo[ID_UPDI_RATES];  // at 57600, 115200, 230400: id_echo_kind
+  int answered;             // 0: no chip; 1: after a break; 2: only after two
+  unsigned char statusa;    // LDCS STATUSA: the UPDI revision, high nibble
+  unsigned char sib[ID_UPDI_SIB];  // the System Information Block
+  int has_sib;
+};
+
 // Sets the port to baud in UPDI's framing (8E2; 8E1 for a break). The
 // session's rate is forgotten: the next 8N1 query sets the line anew.
 void id_updi_line(id_session *s, int32_t baud, serial_framing framing) {
@@ -227,8 +236,9 @@ int32_t id_updi_upload_rate(const int *echo) {
   return ID_UPDI_BAUD;
 }
 
-}  // namespace
-
+// Checks an adapter that echoes: the echo at each rate, then a break (and
+// where the chip keeps silent, a double break), STATUSA and the SIB.
+// Returns 0, or -1 on a port failure.
 int id_updi_check(id_session *s, id_updi_result *r) {
   memset(r, 0, sizeof *r);
   for (int i = 0; i < ID_UPDI_RATES; i++) {
@@ -258,6 +268,8 @@ int id_updi_check(id_session *s, id_updi_result *r) {
   return 0;
 }
 
+// "a SerialUPDI adapter with a UPDI chip on its wire: tinyAVR, UPDI
+// revision 3 (...), at 115200 baud; the echo ...; decided by ...".
 void id_updi_describe(const id_updi_result *r, char *out, size_t size) {
   out[0] = '\0';
   char family[16] = "";
@@ -290,6 +302,8 @@ void id_updi_describe(const id_updi_result *r, char *out, size_t size) {
     }
   }
 }
+
+}  // namespace
 
 void id_updi_port(const char *name, id_session *s, int32_t echo_baud) {
   id_updi_result r;
